@@ -1,0 +1,563 @@
+// The fake backend. See fake.h.
+#include "platform/fake.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+
+#include "platform/query_record.h"
+
+namespace fake {
+namespace {
+
+constexpr int wsaeconnrefused = 10061;
+constexpr int wsaeconnreset = 10054;
+constexpr int wsaenotsock = 10038;
+constexpr std::uint64_t largest_heap_block = std::uint64_t{1} << 31;
+constexpr std::uint8_t driver_default_byte_size = 7;  // so a missing change shows
+constexpr std::uint32_t driver_default_baud = 9600;
+
+struct failure {
+    int countdown;  // calls still to pass before the failing one
+    int error;
+    bool is_short = false;
+    std::uint32_t short_count = 0;
+};
+
+struct known_device {
+    std::optional<std::string> name;
+    std::uint64_t address;
+};
+
+struct open_port {
+    link* session;
+    plat_comm_timeouts timeouts{};
+};
+
+struct open_socket {
+    link* connection = nullptr;  // null until connected
+    std::int64_t receive_timeout_ms = -1;
+    bool closed_by_box = false;
+};
+
+struct lookup {
+    std::size_t next = 0;
+};
+
+struct state {
+    std::int64_t clock_ms = 0;
+    std::array<int, static_cast<std::size_t>(call::count_)> call_counts{};
+    std::multimap<call, failure> failures;
+    std::map<std::string, std::deque<std::unique_ptr<link>>> serial_scripts;
+    std::map<std::uint64_t, std::deque<std::unique_ptr<link>>> bt_scripts;
+    std::vector<std::unique_ptr<link>> used_links;  // kept so tests can inspect
+    std::vector<known_device> known_devices;
+    std::map<plat_handle, open_port> ports;
+    std::map<plat_socket, open_socket> sockets;
+    std::map<plat_lookup_handle, lookup> lookups;
+    std::set<void*> heap_blocks;
+    plat_handle next_handle = 0x100;
+    plat_socket next_socket = 0x200;
+    plat_lookup_handle next_lookup = 0x300;
+    int last_error = 0;
+    tally counters;
+    std::vector<std::string> errors;
+    std::vector<std::string> open_attempts;
+    plat_comm_timeouts last_timeouts{};
+    plat_line_settings last_line_settings{};
+    std::map<plat_socket_option, std::int64_t> socket_options;
+    bytes last_connect_address;
+    std::vector<std::size_t> heap_requests;
+};
+
+state& the() {
+    static state instance;
+    return instance;
+}
+
+void note_error(const std::string& what) { the().errors.push_back(what); }
+
+// Counts the call and reports whether an injected failure hits it.
+const failure* injected(call c) {
+    state& s = the();
+    ++s.call_counts[static_cast<std::size_t>(c)];
+    static failure hit;
+    bool was_hit = false;
+    auto range = s.failures.equal_range(c);
+    for (auto it = range.first; it != range.second;) {
+        if (it->second.countdown-- == 0 && !was_hit) {
+            hit = it->second;
+            was_hit = true;
+            it = s.failures.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    return was_hit ? &hit : nullptr;
+}
+
+int fail_with(int error) {
+    the().last_error = error;
+    return plat_socket_error;
+}
+
+std::uint64_t address_of(const unsigned char address[30]) {
+    std::uint64_t value = 0;
+    for (int i = 7; i >= 0; --i) value = (value << 8) | address[2 + i];
+    return value;
+}
+
+// Bytes that have arrived by `until_ms`, up to `count`, taken from the inbox.
+std::size_t take_arrived(link& l, unsigned char* out, std::size_t count, std::int64_t until_ms) {
+    std::size_t taken = 0;
+    while (taken < count && !l.inbox.empty() && l.inbox.front().at_ms <= until_ms) {
+        out[taken++] = l.inbox.front().value;
+        l.inbox.pop_front();
+    }
+    return taken;
+}
+
+bool dropped_by(const link& l, std::int64_t at_ms) {
+    return l.hang_up_at >= 0 && l.hang_up_at <= at_ms;
+}
+
+}  // namespace
+
+// ---- test helpers ------------------------------------------------------------
+
+bytes text(std::string_view characters) { return bytes(characters.begin(), characters.end()); }
+bytes with_zero(std::string_view characters) { return text(characters) + bytes{0}; }
+bytes repeat(unsigned char value, std::size_t count) { return bytes(count, value); }
+bytes operator+(bytes left, const bytes& right) {
+    left.insert(left.end(), right.begin(), right.end());
+    return left;
+}
+
+void reset() {
+    for (void* block : the().heap_blocks) std::free(block);
+    the() = state{};
+}
+std::int64_t now_ms() { return the().clock_ms; }
+
+void fail(call c, int nth, int error) {
+    the().failures.emplace(c, failure{nth - 1, error});
+}
+void short_write(call c, std::uint32_t count, int nth) {
+    the().failures.emplace(c, failure{nth - 1, 0, true, count});
+}
+int calls(call c) { return the().call_counts[static_cast<std::size_t>(c)]; }
+
+link& serial_port(const std::string& device_name) {
+    auto& scripts = the().serial_scripts[device_name];
+    scripts.push_back(std::make_unique<link>());
+    scripts.back()->name = device_name;
+    return *scripts.back();
+}
+
+link& bt_box(std::uint64_t address) {
+    auto& scripts = the().bt_scripts[address];
+    scripts.push_back(std::make_unique<link>());
+    char name[32];
+    std::snprintf(name, sizeof name, "bt:%012llx", static_cast<unsigned long long>(address));
+    scripts.back()->name = name;
+    return *scripts.back();
+}
+
+void add_known_device(const char* name, std::uint64_t address) {
+    known_device device{std::nullopt, address};
+    if (name) device.name = name;
+    the().known_devices.push_back(device);
+}
+
+void next_handle(plat_handle value) { the().next_handle = value; }
+void next_socket(plat_socket value) { the().next_socket = value; }
+tally counts() { return the().counters; }
+
+bool balanced() {
+    const tally& t = the().counters;
+    return t.ports_opened == t.ports_closed && t.startups == t.cleanups &&
+           t.sockets_opened == t.sockets_closed && t.heap_allocs == t.heap_frees &&
+           t.lookups_begun == t.lookups_ended;
+}
+
+std::vector<std::string> errors() { return the().errors; }
+std::vector<std::string> open_attempts() { return the().open_attempts; }
+plat_comm_timeouts last_timeouts() { return the().last_timeouts; }
+plat_line_settings last_line_settings() { return the().last_line_settings; }
+std::int64_t socket_option(plat_socket_option option) {
+    auto it = the().socket_options.find(option);
+    return it == the().socket_options.end() ? -1 : it->second;
+}
+bytes last_connect_address() { return the().last_connect_address; }
+std::vector<std::size_t> heap_requests() { return the().heap_requests; }
+
+// ---- the scripted link ---------------------------------------------------------
+
+link& link::expect(const bytes& data) {
+    steps_.push_back({step::expect_bytes, data});
+    return *this;
+}
+link& link::expect_any(std::size_t count) {
+    steps_.push_back({step::expect_count, {}, count});
+    return *this;
+}
+link& link::reply(const bytes& data, std::int64_t after_ms) {
+    steps_.push_back({step::send_bytes, data, 0, after_ms});
+    return *this;
+}
+link& link::hang_up(std::int64_t after_ms) {
+    steps_.push_back({step::drop, {}, 0, after_ms});
+    return *this;
+}
+
+bytes link::written() const {
+    bytes all;
+    for (const bytes& w : writes_) all = all + w;
+    return all;
+}
+
+void link::activate(std::int64_t at_ms) { schedule_replies(at_ms); }
+
+void link::schedule_replies(std::int64_t from_ms) {
+    std::int64_t at = from_ms;
+    while (next_step_ < steps_.size()) {
+        const step& s = steps_[next_step_];
+        if (s.what == step::expect_bytes || s.what == step::expect_count) return;
+        at += s.after_ms;
+        if (s.what == step::send_bytes) {
+            for (unsigned char value : s.data) inbox.push_back({at, value});
+        } else if (hang_up_at < 0) {
+            hang_up_at = at;
+        }
+        ++next_step_;
+    }
+}
+
+void link::on_write(const unsigned char* data, std::size_t count, std::int64_t at_ms) {
+    writes_.emplace_back(data, data + count);
+    write_times_.push_back(at_ms);
+    for (std::size_t i = 0; i < count; ++i) {
+        if (next_step_ >= steps_.size()) return;  // unscripted bytes are only recorded
+        const step& s = steps_[next_step_];
+        const std::size_t length = s.what == step::expect_bytes ? s.data.size() : s.count;
+        if (s.what == step::expect_bytes && s.data[matched_in_step_] != data[i]) {
+            char what[160];
+            std::snprintf(what, sizeof what,
+                          "%s: byte %zu of expected write #%zu is 0x%02X, expected 0x%02X",
+                          name.c_str(), matched_in_step_, next_step_, data[i],
+                          s.data[matched_in_step_]);
+            note_error(what);
+        }
+        if (++matched_in_step_ == length) {
+            matched_in_step_ = 0;
+            ++next_step_;
+            schedule_replies(at_ms);
+        }
+    }
+}
+
+}  // namespace fake
+
+using namespace fake;
+
+// ---- serial port ---------------------------------------------------------------
+
+plat_handle plat_create_file(const char* device_name) {
+    state& s = the();
+    s.open_attempts.emplace_back(device_name);
+    if (injected(call::create_file)) return plat_invalid_handle;
+    auto scripts = s.serial_scripts.find(device_name);
+    if (scripts == s.serial_scripts.end() || scripts->second.empty()) return plat_invalid_handle;
+    for (const auto& [handle, port] : s.ports) {
+        if (port.session->name == device_name) return plat_invalid_handle;  // held: no sharing
+    }
+    s.used_links.push_back(std::move(scripts->second.front()));
+    scripts->second.pop_front();
+    fake::link* session = s.used_links.back().get();
+    session->activate(s.clock_ms);
+    const plat_handle handle = s.next_handle;
+    s.next_handle += 4;
+    s.ports[handle] = open_port{session};
+    ++s.counters.ports_opened;
+    return handle;
+}
+
+namespace {
+open_port* port_of(plat_handle handle) {
+    auto it = the().ports.find(handle);
+    return it == the().ports.end() ? nullptr : &it->second;
+}
+}  // namespace
+
+bool plat_flush_file_buffers(plat_handle handle) {
+    return !injected(call::flush_file_buffers) && port_of(handle);
+}
+
+bool plat_set_comm_timeouts(plat_handle handle, const plat_comm_timeouts& timeouts) {
+    if (injected(call::set_comm_timeouts)) return false;
+    open_port* port = port_of(handle);
+    if (!port) return false;
+    port->timeouts = timeouts;
+    the().last_timeouts = timeouts;
+    return true;
+}
+
+bool plat_get_comm_state(plat_handle handle, plat_line_settings* settings) {
+    if (injected(call::get_comm_state) || !port_of(handle)) return false;
+    if (settings->dcb_length != 28) note_error("GetCommState called without DCBlength 28");
+    // What a driver might report: everything "on", so a field the library
+    // forgets to change stands out.
+    settings->baud_rate = driver_default_baud;
+    settings->byte_size = driver_default_byte_size;
+    settings->parity = 2;
+    settings->stop_bits = 2;
+    settings->out_cts_flow = settings->out_dsr_flow = true;
+    settings->dtr_control = 1;
+    settings->dsr_sensitivity = settings->out_x = settings->in_x = true;
+    settings->error_char = settings->null_strip = true;
+    settings->rts_control = 1;
+    settings->abort_on_error = true;
+    std::memset(settings->native, 0xA5, sizeof settings->native);
+    return true;
+}
+
+bool plat_set_comm_state(plat_handle handle, const plat_line_settings& settings) {
+    if (injected(call::set_comm_state) || !port_of(handle)) return false;
+    the().last_line_settings = settings;
+    return true;
+}
+
+bool plat_write_file(plat_handle handle, const void* data, std::uint32_t count,
+                     std::uint32_t* done) {
+    *done = 0;
+    const failure* f = injected(call::write_file);
+    open_port* port = port_of(handle);
+    if (!port || (f && !f->is_short)) return false;
+    if (dropped_by(*port->session, the().clock_ms)) return false;
+    const std::uint32_t moved = f ? std::min(count, f->short_count) : count;
+    port->session->on_write(static_cast<const unsigned char*>(data), moved, the().clock_ms);
+    *done = moved;
+    return true;
+}
+
+bool plat_read_file(plat_handle handle, void* buffer, std::uint32_t count, std::uint32_t* done) {
+    *done = 0;
+    state& s = the();
+    open_port* port = port_of(handle);
+    if (injected(call::read_file) || !port) return false;
+    fake::link& session = *port->session;
+    const std::int64_t start = s.clock_ms;
+    const std::int64_t deadline = start + port->timeouts.read_total_constant;
+    if (dropped_by(session, start)) return false;
+    auto* out = static_cast<unsigned char*>(buffer);
+    std::size_t got = 0;
+    std::int64_t last_arrival = start;
+    while (got < count && !session.inbox.empty() && session.inbox.front().at_ms <= deadline) {
+        last_arrival = std::max(last_arrival, session.inbox.front().at_ms);
+        got += take_arrived(session, out + got, 1, deadline);
+    }
+    s.clock_ms = got == count ? last_arrival : deadline;
+    *done = static_cast<std::uint32_t>(got);
+    return true;
+}
+
+bool plat_close_handle(plat_handle handle) {
+    state& s = the();
+    if (injected(call::close_handle)) return false;
+    if (s.ports.erase(handle) == 0) return false;
+    ++s.counters.ports_closed;
+    return true;
+}
+
+// ---- waits and heap -------------------------------------------------------------
+
+void plat_sleep_ms(std::uint32_t milliseconds) { the().clock_ms += milliseconds; }
+void plat_sleep_s(std::uint32_t seconds) { the().clock_ms += std::int64_t{seconds} * 1000; }
+
+void* plat_heap_alloc(std::size_t bytes) {
+    state& s = the();
+    s.heap_requests.push_back(bytes);
+    if (injected(call::heap_alloc) || bytes > largest_heap_block) return nullptr;
+    void* block = std::calloc(1, bytes ? bytes : 1);
+    if (!block) return nullptr;
+    s.heap_blocks.insert(block);
+    ++s.counters.heap_allocs;
+    return block;
+}
+
+void plat_heap_free(void* block) {
+    state& s = the();
+    if (!block) return;
+    if (s.heap_blocks.erase(block) == 0) {
+        note_error("HeapFree of a block the heap did not hand out");
+        return;
+    }
+    std::free(block);
+    ++s.counters.heap_frees;
+}
+
+// ---- socket layer ----------------------------------------------------------------
+
+int plat_wsa_startup(std::uint16_t version) {
+    if (const failure* f = injected(call::wsa_startup)) return f->error;
+    if (version != 0x0202) note_error("WSAStartup asked for a version other than 2.2");
+    ++the().counters.startups;
+    return 0;
+}
+
+int plat_wsa_cleanup() {
+    state& s = the();
+    if (injected(call::wsa_cleanup)) return fail_with(10093);
+    if (s.counters.cleanups >= s.counters.startups) note_error("WSACleanup without WSAStartup");
+    ++s.counters.cleanups;
+    return 0;
+}
+
+int plat_wsa_get_last_error() { return the().last_error; }
+
+void plat_query_prepare(void* record) { portable_query_prepare(record); }
+
+int plat_lookup_begin(void* record, std::uint32_t flags, plat_lookup_handle* handle) {
+    state& s = the();
+    if (const failure* f = injected(call::lookup_begin)) return fail_with(f->error);
+    const auto* query = static_cast<const portable_query_record*>(record);
+    if (query->size != plat_query_record_size || query->name_space != portable_ns_bth) {
+        note_error("lookup begun with a query record not prepared for NS_BTH");
+    }
+    if (flags != 0x0112) note_error("lookup begun with flags other than 0x0112");
+    *handle = s.next_lookup++;
+    s.lookups[*handle] = lookup{};
+    ++s.counters.lookups_begun;
+    return 0;
+}
+
+int plat_lookup_next(plat_lookup_handle handle, std::uint32_t flags, std::uint32_t* size,
+                     void* record) {
+    state& s = the();
+    if (const failure* f = injected(call::lookup_next)) return fail_with(f->error);
+    if (flags != 0x0112) note_error("lookup continued with flags other than 0x0112");
+    auto it = s.lookups.find(handle);
+    if (it == s.lookups.end()) return fail_with(6);  // WSA_INVALID_HANDLE
+    if (it->second.next >= s.known_devices.size()) return fail_with(plat_wsa_e_no_more);
+    const known_device& device = s.known_devices[it->second.next];
+    unsigned char address[30] = {32, 0};
+    for (int i = 0; i < 8; ++i) address[2 + i] = static_cast<unsigned char>(device.address >> (8 * i));
+    const char* name = device.name ? device.name->c_str() : nullptr;
+    const std::size_t length = device.name ? device.name->size() : 0;
+    if (!portable_query_fill(record, size, name, length, address)) return fail_with(plat_wsaefault);
+    ++it->second.next;
+    return 0;
+}
+
+int plat_lookup_end(plat_lookup_handle handle) {
+    state& s = the();
+    if (injected(call::lookup_end)) return fail_with(6);
+    if (s.lookups.erase(handle) == 0) return fail_with(6);
+    ++s.counters.lookups_ended;
+    return 0;
+}
+
+const char* plat_query_name(const void* record) { return portable_query_name(record); }
+bool plat_query_remote_address(const void* record, unsigned char address[30]) {
+    return portable_query_remote_address(record, address);
+}
+
+plat_socket plat_socket_open() {
+    state& s = the();
+    if (const failure* f = injected(call::socket_open)) {
+        s.last_error = f->error;
+        return plat_invalid_socket;
+    }
+    if (s.counters.startups <= s.counters.cleanups) note_error("socket() without WSAStartup");
+    const plat_socket socket = s.next_socket++;
+    s.sockets[socket] = open_socket{};
+    ++s.counters.sockets_opened;
+    return socket;
+}
+
+namespace {
+open_socket* socket_of(plat_socket socket) {
+    auto it = the().sockets.find(socket);
+    return it == the().sockets.end() ? nullptr : &it->second;
+}
+}  // namespace
+
+int plat_connect(plat_socket socket, const unsigned char address[30]) {
+    state& s = the();
+    s.last_connect_address.assign(address, address + 30);
+    if (const failure* f = injected(call::connect)) return fail_with(f->error);
+    open_socket* open = socket_of(socket);
+    if (!open) return fail_with(wsaenotsock);
+    auto scripts = s.bt_scripts.find(address_of(address));
+    if (scripts == s.bt_scripts.end() || scripts->second.empty()) return fail_with(wsaeconnrefused);
+    s.used_links.push_back(std::move(scripts->second.front()));
+    scripts->second.pop_front();
+    open->connection = s.used_links.back().get();
+    open->connection->activate(s.clock_ms);
+    return 0;
+}
+
+int plat_set_socket_option(plat_socket socket, plat_socket_option option, std::uint32_t value) {
+    state& s = the();
+    if (const failure* f = injected(call::set_socket_option)) return fail_with(f->error);
+    open_socket* open = socket_of(socket);
+    if (!open) return fail_with(wsaenotsock);
+    s.socket_options[option] = value;
+    if (option == plat_socket_option::receive_timeout) open->receive_timeout_ms = value;
+    return 0;
+}
+
+int plat_send(plat_socket socket, const void* data, int length) {
+    state& s = the();
+    const failure* f = injected(call::send);
+    if (f && !f->is_short) return fail_with(f->error);
+    open_socket* open = socket_of(socket);
+    if (!open || !open->connection) return fail_with(wsaenotsock);
+    if (dropped_by(*open->connection, s.clock_ms)) return fail_with(wsaeconnreset);
+    const int moved = f ? std::min(length, static_cast<int>(f->short_count)) : length;
+    open->connection->on_write(static_cast<const unsigned char*>(data),
+                               static_cast<std::size_t>(moved), s.clock_ms);
+    return moved;
+}
+
+int plat_recv(plat_socket socket, void* buffer, int length) {
+    state& s = the();
+    if (const failure* f = injected(call::recv)) return fail_with(f->error);
+    open_socket* open = socket_of(socket);
+    if (!open || !open->connection) return fail_with(wsaenotsock);
+    fake::link& connection = *open->connection;
+    const std::int64_t start = s.clock_ms;
+    if (open->receive_timeout_ms < 0) {
+        note_error("recv on a socket without a receive time-out would block forever");
+        return fail_with(plat_wsaetimedout);
+    }
+    const std::int64_t deadline = start + open->receive_timeout_ms;
+    // Bytes queued before the box hung up are still delivered.
+    if (!connection.inbox.empty() && connection.inbox.front().at_ms <= deadline &&
+        !(dropped_by(connection, deadline) && connection.hang_up_at < connection.inbox.front().at_ms)) {
+        s.clock_ms = std::max(start, connection.inbox.front().at_ms);
+        return static_cast<int>(take_arrived(connection, static_cast<unsigned char*>(buffer),
+                                             static_cast<std::size_t>(length), s.clock_ms));
+    }
+    if (dropped_by(connection, deadline)) {
+        s.clock_ms = std::max(start, connection.hang_up_at);
+        return 0;
+    }
+    s.clock_ms = deadline;
+    return fail_with(plat_wsaetimedout);
+}
+
+int plat_close_socket(plat_socket socket) {
+    state& s = the();
+    if (const failure* f = injected(call::close_socket)) return fail_with(f->error);
+    if (s.sockets.erase(socket) == 0) return fail_with(wsaenotsock);
+    ++s.counters.sockets_closed;
+    return 0;
+}

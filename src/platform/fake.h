@@ -1,0 +1,145 @@
+// The fake platform: a scripted box on a virtual clock, for unit tests.
+//
+// A test says which bytes it expects the library to write and what the box
+// answers, and when; sleeps and time-outs advance virtual time only, so a
+// 20-second retry loop runs in microseconds and its duration is exact. Any
+// platform call can be made to fail, and every open, start-up and
+// allocation is counted so a test can assert that nothing leaks.
+//
+// The fake keeps its state in one process-wide instance: it is a test
+// double, linked only into unit tests, never into the library.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace fake {
+
+using bytes = std::vector<unsigned char>;
+
+// The bytes of a text, without a terminator (use "\0"sv style or add_zero).
+bytes text(std::string_view characters);
+bytes with_zero(std::string_view characters);  // the text and one zero byte
+bytes repeat(unsigned char value, std::size_t count);
+bytes operator+(bytes left, const bytes& right);
+
+enum class call {
+    create_file, flush_file_buffers, set_comm_timeouts, get_comm_state, set_comm_state,
+    write_file, read_file, close_handle, heap_alloc,
+    wsa_startup, wsa_cleanup, lookup_begin, lookup_next, lookup_end,
+    socket_open, connect, set_socket_option, send, recv, close_socket,
+    count_
+};
+
+// Forgets every script, failure, counter and the clock (back to 0 ms).
+void reset();
+std::int64_t now_ms();
+
+// The `nth` next call of `c` (1 = the very next one) fails. Socket-layer
+// calls report `error` through WSAGetLastError; a failing WSAStartup returns
+// it. A failing heap allocation returns nullptr.
+void fail(call c, int nth = 1, int error = 10050);
+// The `nth` next write (write_file) or send moves only `count` bytes.
+void short_write(call c, std::uint32_t count, int nth = 1);
+// How often `c` has been called since the last reset.
+int calls(call c);
+
+// One connection of the box: what it expects and what it answers.
+class link {
+public:
+    // The library must write exactly these bytes next.
+    link& expect(const bytes& data);
+    // The library writes `count` bytes that the test checks itself.
+    link& expect_any(std::size_t count);
+    // The box sends `data`, `after_ms` after the previous step (the write
+    // that satisfied the last expect, or the open/connect).
+    link& reply(const bytes& data, std::int64_t after_ms = 0);
+    // The box drops the link `after_ms` after the previous step.
+    link& hang_up(std::int64_t after_ms = 0);
+
+    // Every write (serial) or send (socket) the library made, as made.
+    const std::vector<bytes>& writes() const { return writes_; }
+    // Their virtual times, in the same order.
+    const std::vector<std::int64_t>& write_times() const { return write_times_; }
+    // All of it, concatenated.
+    bytes written() const;
+    // True when every step of the script was reached.
+    bool finished() const { return next_step_ == steps_.size(); }
+
+    // --- used by the fake backend itself ---
+    struct step {
+        enum kind { expect_bytes, expect_count, send_bytes, drop } what;
+        bytes data;
+        std::size_t count = 0;
+        std::int64_t after_ms = 0;
+    };
+    void activate(std::int64_t at_ms);
+    void on_write(const unsigned char* data, std::size_t count, std::int64_t at_ms);
+    struct incoming {
+        std::int64_t at_ms;
+        unsigned char value;
+    };
+    std::deque<incoming> inbox;      // bytes the box has sent or will send
+    std::int64_t hang_up_at = -1;    // when the box drops the link; -1 never
+    std::string name;                // device name or address, for errors
+
+private:
+    void schedule_replies(std::int64_t from_ms);
+    std::vector<step> steps_;
+    std::size_t next_step_ = 0;
+    std::size_t matched_in_step_ = 0;
+    std::vector<bytes> writes_;
+    std::vector<std::int64_t> write_times_;
+};
+
+// Adds a session script for the next open of `device_name` (as passed to
+// the open call, e.g. "COM3" or "\\.\COM12"). Each open takes the next
+// script; a device without one left cannot be opened.
+link& serial_port(const std::string& device_name);
+// Adds a connection script for the next connect to `address`. A connect
+// without a script left fails with 10061 (connection refused).
+link& bt_box(std::uint64_t address);
+// A device the Bluetooth lookup reports, in order; nullptr: no name.
+void add_known_device(const char* name, std::uint64_t address);
+
+// The next serial handle / socket the fake hands out.
+void next_handle(plat_handle value);
+void next_socket(plat_socket value);
+
+struct tally {
+    int ports_opened = 0;
+    int ports_closed = 0;
+    int startups = 0;        // successful WSAStartup calls
+    int cleanups = 0;
+    int sockets_opened = 0;
+    int sockets_closed = 0;
+    int heap_allocs = 0;     // successful allocations
+    int heap_frees = 0;
+    int lookups_begun = 0;   // successful begin calls
+    int lookups_ended = 0;
+};
+tally counts();
+// True when every port, socket, lookup, heap block and start-up that was
+// obtained has been given back.
+bool balanced();
+
+// Script mismatches and misuse seen so far (empty when all went as scripted).
+std::vector<std::string> errors();
+// Device names passed to the open call, in order, successful or not.
+std::vector<std::string> open_attempts();
+// What the library last set on a port.
+plat_comm_timeouts last_timeouts();
+plat_line_settings last_line_settings();
+// The last value the library set for a socket option; -1 when never set.
+std::int64_t socket_option(plat_socket_option option);
+// The 30-byte address of the last connect.
+bytes last_connect_address();
+// Heap block sizes requested, in order.
+std::vector<std::size_t> heap_requests();
+
+}  // namespace fake

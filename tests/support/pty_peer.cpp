@@ -1,0 +1,95 @@
+#include "pty_peer.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <stdexcept>
+#include <system_error>
+
+temp_dir::temp_dir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "wq-test-XXXXXX").string();
+    if (!::mkdtemp(pattern.data())) throw std::system_error(errno, std::generic_category(), "mkdtemp");
+    path_ = pattern;
+}
+
+temp_dir::~temp_dir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+}
+
+scoped_env::scoped_env(const char* name, const std::string& value) : name_(name) {
+    const char* old = ::getenv(name);
+    had_old_ = old != nullptr;
+    if (old) old_ = old;
+    ::setenv(name, value.c_str(), 1);
+}
+
+scoped_env::~scoped_env() {
+    if (had_old_) {
+        ::setenv(name_.c_str(), old_.c_str(), 1);
+    } else {
+        ::unsetenv(name_.c_str());
+    }
+}
+
+pty_peer::pty_peer(const std::string& dir, const std::string& name) {
+    master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0) {
+        throw std::system_error(errno, std::generic_category(), "posix_openpt");
+    }
+    slave_ = ::ptsname(master_);
+    // Raw on our side too, so that nothing the library sends is echoed or
+    // translated before the library has configured the line.
+    keep_slave_ = ::open(slave_.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    termios tty{};
+    ::tcgetattr(keep_slave_, &tty);
+    ::cfmakeraw(&tty);
+    ::tcsetattr(keep_slave_, TCSANOW, &tty);
+    link_ = dir + "/" + name;
+    std::filesystem::create_symlink(slave_, link_);
+}
+
+pty_peer::~pty_peer() {
+    std::error_code ignored;
+    std::filesystem::remove(link_, ignored);
+    if (keep_slave_ >= 0) ::close(keep_slave_);
+    if (master_ >= 0) ::close(master_);
+}
+
+std::vector<unsigned char> pty_peer::read(std::size_t count, std::chrono::milliseconds timeout) {
+    std::vector<unsigned char> got;
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (got.size() < count) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) break;
+        pollfd p{master_, POLLIN, 0};
+        if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) continue;
+        unsigned char buffer[512];
+        const std::size_t want = std::min(sizeof buffer, count - got.size());
+        const ssize_t n = ::read(master_, buffer, want);
+        if (n > 0) got.insert(got.end(), buffer, buffer + n);
+    }
+    return got;
+}
+
+void pty_peer::write(const std::vector<unsigned char>& data) {
+    std::size_t done = 0;
+    while (done < data.size()) {
+        const ssize_t n = ::write(master_, data.data() + done, data.size() - done);
+        if (n > 0) {
+            done += static_cast<std::size_t>(n);
+        } else if (errno != EAGAIN && errno != EINTR) {
+            throw std::system_error(errno, std::generic_category(), "write to pty");
+        }
+    }
+}
+
+void pty_peer::write(const std::string& text) {
+    write(std::vector<unsigned char>(text.begin(), text.end()));
+}

@@ -1,0 +1,54 @@
+// The box's end of a serial line for integration tests: a pseudo-terminal
+// whose slave is linked as $WQ_COM_DIR/COMn, and a temporary WQ_COM_DIR.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// A fresh temporary directory, removed with everything in it at the end.
+class temp_dir {
+public:
+    temp_dir();
+    ~temp_dir();
+    temp_dir(const temp_dir&) = delete;
+    temp_dir& operator=(const temp_dir&) = delete;
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
+// Sets an environment variable for the lifetime of the object.
+class scoped_env {
+public:
+    scoped_env(const char* name, const std::string& value);
+    ~scoped_env();
+
+private:
+    std::string name_;
+    std::string old_;
+    bool had_old_;
+};
+
+class pty_peer {
+public:
+    // Opens a pty and links its slave as `dir`/`name` (e.g. "COM3").
+    pty_peer(const std::string& dir, const std::string& name);
+    ~pty_peer();
+    pty_peer(const pty_peer&) = delete;
+    pty_peer& operator=(const pty_peer&) = delete;
+
+    // Reads exactly `count` bytes, or what arrived before the time-out.
+    std::vector<unsigned char> read(std::size_t count, std::chrono::milliseconds timeout);
+    void write(const std::vector<unsigned char>& data);
+    void write(const std::string& text);
+    const std::string& slave_path() const { return slave_; }
+
+private:
+    int master_ = -1;
+    int keep_slave_ = -1;  // keeps the line up between the library's opens
+    std::string slave_;
+    std::string link_;
+};
