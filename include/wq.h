@@ -83,7 +83,8 @@ int wq_ota_open_port(int port, char *message, int language, int *handle) WQ_NOEX
 /* Requests the update and hands over two control values. */
 int wq_ota_start(int unused, char *message, int language, int handle,
                  unsigned int control1, unsigned int control2) WQ_NOEXCEPT;
-/* Waits (up to about 20 s) until the box is ready for the image. */
+/* Waits until the box is ready for the image: up to 20 failed reads a second
+ * apart (a box that keeps sending wrong replies ends it after 100 of them). */
 int wq_ota_start_xmit(int unused, char *message, int language, int handle) WQ_NOEXCEPT;
 /* Sends `length` bytes of `image` starting at `offset`. */
 int wq_ota_xmit_data(int unused, char *message, int language, int handle,
