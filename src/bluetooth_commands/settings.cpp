@@ -29,24 +29,12 @@ constexpr wq_text text_default_success = {
     "Restore Default User Settings Success!",
     "Widerherstellung Standard Nutzereinstellungen erfolgreich!"};
 
-struct host_settings {
-    const char* text_1;
-    const char* text_2;
-    const char* text_3;
-    const char* text_4;
-    const char* number;
-    const char* choice_number;
-    const char* text_5;
-    const char* text_6;
-    const char* text_7;
-    const char* text_8;
+// A Bluetooth write carries three address texts besides the record's own.
+struct bt_settings_input {
+    settings_input record;
     const char* address_1;
     const char* address_2;
     const char* address_3;
-    unsigned int choice;
-    unsigned char choice_byte;
-    int mode;
-    unsigned int fields;
 };
 
 const settings_layout& layout_for(int safe) { return safe ? bt_safe_layout : bt_standard_layout; }
@@ -73,7 +61,7 @@ void put_address(char* slot, const char* address) {
     std::memcpy(slot, text, length);
 }
 
-void put_address_pair(unsigned char* record, settings_field text_8, const host_settings& host) {
+void put_address_pair(unsigned char* record, settings_field text_8, const bt_settings_input& host) {
     char* pair = reinterpret_cast<char*>(record + text_8.offset);
     std::memset(pair, 0, text_8.size);
     put_address(pair, host.address_1);
@@ -82,71 +70,35 @@ void put_address_pair(unsigned char* record, settings_field text_8, const host_s
     pair[text_8.size - 1] = '\0';
 }
 
-void put_text_7(unsigned char* record, const settings_layout& layout, const host_settings& host,
-                bool address_mode_on) {
-    settings_put_text(record, layout.text_7, host.text_7);
-    settings_copy_text_7_start(record, layout);
-    if (address_mode_on) {
-        char* field = reinterpret_cast<char*>(record + layout.address_3.offset);
-        std::memset(field, 0, layout.address_3.size);
-        std::memcpy(field, host.address_3, address_3_taken);
-        util_fix_ipaddr(field, static_cast<int>(layout.address_3.size), keep_nothing);
-    }
+// In address mode `address_3` holds the host's third address instead of the
+// start of `text_7`: exactly 15 bytes are taken, separators become '.'.
+void put_address_3(unsigned char* record, settings_field address_3, const char* address) {
+    char* field = reinterpret_cast<char*>(record + address_3.offset);
+    std::memset(field, 0, address_3.size);
+    std::memcpy(field, address, address_3_taken);
+    util_fix_ipaddr(field, static_cast<int>(address_3.size), keep_nothing);
 }
 
-// Fills the record in the order the box expects its fields to be decided;
-// returns the present mask.
-std::uint32_t fill_record(unsigned char* record, const host_settings& host, int safe) {
+// Fills the record and returns the present mask.
+std::uint32_t fill_record(unsigned char* record, const bt_settings_input& host, int safe) {
     const settings_layout& layout = layout_for(safe);
-    const bool address_mode_on = host.mode == address_mode;
-    std::uint32_t mask = 0;
-    auto selected = [&](std::uint32_t bit) { return (host.fields & bit) != 0; };
-
-    if (selected(settings_bit_text_8)) {
-        if (address_mode_on) {
-            put_address_pair(record, layout.text_8, host);
-        } else {
-            settings_put_text(record, layout.text_8, host.text_8);
-        }
-        mask |= settings_bit_text_8;
+    const settings_input& in = host.record;
+    const bool address_mode_on = in.mode == address_mode;
+    std::uint32_t mask = settings_put_texts(record, layout, in);
+    if (address_mode_on && (mask & settings_bit_text_8)) put_address_pair(record, layout.text_8, host);
+    if (address_mode_on && (mask & settings_bit_text_7)) {
+        put_address_3(record, layout.address_3, host.address_3);
     }
-    if (selected(settings_bit_mode)) {
-        put_number(record, layout.mode, host.mode, safe);
+    if (in.fields & settings_bit_mode) {
+        put_number(record, layout.mode, in.mode, safe);
         mask |= settings_bit_mode;
     }
-    struct text_field {
-        std::uint32_t bit;
-        settings_field field;
-        const char* text;
-        bool converted;
-    };
-    const text_field texts[] = {
-        {settings_bit_text_1, layout.text_1, host.text_1, true},
-        {settings_bit_text_2, layout.text_2, host.text_2, true},
-        {settings_bit_text_3, layout.text_3, host.text_3, false},
-        {settings_bit_text_4, layout.text_4, host.text_4, true},
-        {settings_bit_text_5, layout.text_5, host.text_5, true},
-        {settings_bit_text_6, layout.text_6, host.text_6, false},
-    };
-    for (const text_field& t : texts) {
-        if (!selected(t.bit)) continue;
-        if (t.converted) {
-            settings_put_converted_text(record, t.field, t.text);
-        } else {
-            settings_put_text(record, t.field, t.text);
-        }
-        mask |= t.bit;
-    }
-    if (selected(settings_bit_text_7)) {
-        put_text_7(record, layout, host, address_mode_on);
-        mask |= settings_bit_text_7 | settings_bit_text_7_head | settings_bit_address_3;
-    }
-    mask |= settings_put_choice(record, layout, host.choice, host.choice_byte, host.choice_number);
-    if (selected(settings_bit_number)) {
+    mask |= settings_put_choice(record, layout, in.choice, in.choice_byte, in.choice_number);
+    if (in.fields & settings_bit_number) {
         if (safe) {
-            settings_put_text(record, layout.number, host.number);
+            settings_put_text(record, layout.number, in.number);
         } else {
-            settings_put_number(record, layout.number, decimal_text_low_16(host.number));
+            settings_put_number(record, layout.number, decimal_text_low_16(in.number));
         }
         mask |= settings_bit_number;
     }
@@ -155,23 +107,6 @@ std::uint32_t fill_record(unsigned char* record, const host_settings& host, int 
     put_number(record, layout.mask, mask, safe);
     return mask;
 }
-
-struct host_outputs {
-    char* text_1;
-    char* text_2;
-    char* text_3;
-    char* text_4;
-    char* number;
-    char* choice_number;
-    char* text_5;
-    char* text_6;
-    char* text_7;
-    char* text_8;
-    char* mode;
-    char* address_1;
-    char* address_2;
-    char* address_3;
-};
 
 // A number field as text: the signed decimal of the binary value in the
 // standard layout; the safe layout's own text, which may fill its field.
@@ -188,26 +123,16 @@ void get_number(const unsigned char* record, settings_field field, int safe, cha
     std::memcpy(out, text, std::strlen(text) + 1);
 }
 
-void hand_out(const unsigned char* record, int safe, const host_outputs& out) {
+void hand_out(const unsigned char* record, int safe, const settings_output& out, char* address_1,
+              char* address_2, char* address_3) {
     const settings_layout& layout = layout_for(safe);
-    settings_get_text(record, layout.text_1, out.text_1);
-    settings_get_text(record, layout.text_2, out.text_2);
-    settings_get_text(record, layout.text_3, out.text_3);
-    settings_get_text(record, layout.text_4, out.text_4);
-    settings_get_text(record, layout.text_5, out.text_5);
-    settings_get_text(record, layout.text_6, out.text_6);
-    settings_get_text(record, layout.text_7, out.text_7);
-    settings_get_text(record, layout.text_8, out.text_8);
-    char choice_number[decimal_scratch] = {};
-    decimal_text(settings_get_number(record, layout.choice_number), choice_number,
-                 sizeof choice_number);
-    std::memcpy(out.choice_number, choice_number, std::strlen(choice_number) + 1);
+    settings_get_texts(record, layout, out);
     get_number(record, layout.number, safe, out.number);
     get_number(record, layout.mode, safe, out.mode);
     const char* pair = reinterpret_cast<const char*>(record + layout.text_8.offset);
-    util_get_ipaddr(out.address_1, pair, address_text_max);
-    util_get_ipaddr(out.address_2, pair + address_slot, address_text_max);
-    util_get_ipaddr(out.address_3, reinterpret_cast<const char*>(record + layout.address_3.offset),
+    util_get_ipaddr(address_1, pair, address_text_max);
+    util_get_ipaddr(address_2, pair + address_slot, address_text_max);
+    util_get_ipaddr(address_3, reinterpret_cast<const char*>(record + layout.address_3.offset),
                     address_text_max);
 }
 
@@ -226,10 +151,10 @@ extern "C" int wq_bt_write_settings(BTH_ADDR address, const char* text_1, const 
     bt_command_socket socket(address, message, language);
     if (!socket.open()) return wq_status_fail;
 
-    const host_settings host = {text_1,    text_2,    text_3,    text_4,        number,
-                                choice_number, text_5, text_6,   text_7,        text_8,
-                                address_1, address_2, address_3, choice,        choice_byte,
-                                mode,      fields};
+    const bt_settings_input host = {{text_1, text_2, text_3, text_4, number, choice_number,
+                                      text_5, text_6, text_7, text_8, choice, choice_byte, mode,
+                                      fields},
+                                     address_1, address_2, address_3};
     const std::size_t record_size = layout_for(safe).record_size;
     char frame[bt_settings_frame_capacity] = {};
     std::memcpy(frame, "$$", bt_frame_marker_size);
@@ -260,7 +185,8 @@ extern "C" int wq_bt_read_settings(BTH_ADDR address, char* text_1, char* text_2,
     if (status == wq_status_ok) {
         hand_out(record, safe,
                  {text_1, text_2, text_3, text_4, number, choice_number, text_5, text_6, text_7,
-                  text_8, mode, address_1, address_2, address_3});
+                  text_8, mode},
+                 address_1, address_2, address_3);
         write_message(message, safe ? text_read_success_safe : text_read_success, language);
     }
     // Whatever the box still sends is drained, so it cannot linger on the link.

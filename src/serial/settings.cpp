@@ -21,7 +21,6 @@ constexpr std::uint32_t store_wait_ms = 500;
 
 // Sizes of the host's decimal outputs.
 constexpr std::size_t number_text_size = 12;
-constexpr std::size_t choice_number_text_size = 6;
 constexpr std::size_t mode_text_size = 12;
 
 constexpr wq_text text_read_request_not_sent = {
@@ -70,81 +69,15 @@ const settings_layout& layout_of(int short_format) {
     return short_format != 0 ? settings_short_layout : settings_long_layout;
 }
 
-// What the host hands to a write, in the record's terms.
-struct settings_input {
-    const char* text_1;
-    const char* text_2;
-    const char* text_3;
-    const char* text_4;
-    const char* number;
-    const char* choice_number;
-    const char* text_5;
-    const char* text_6;
-    const char* text_7;
-    const char* text_8;
-    std::uint32_t choice;
-    int choice_byte;
-    int mode;
-    std::uint32_t fields;
-};
-
-// Where a read hands the record's fields to the host.
-struct settings_output {
-    char* text_1;
-    char* text_2;
-    char* text_3;
-    char* text_4;
-    char* number;
-    char* choice_number;
-    char* text_5;
-    char* text_6;
-    char* text_7;
-    char* text_8;
-    char* mode;
-};
-
-// The plain text fields: their mask bit, their place, the host text that
-// fills them, and whether the host keeps that text in UTF-8 (stored as single
-// bytes) or already in the box's single bytes (stored as passed).
-struct text_field_rule {
-    std::uint32_t bit;
-    settings_field settings_layout::*field;
-    const char* settings_input::*text;
-    bool from_utf8;
-};
-constexpr text_field_rule text_field_rules[] = {
-    {settings_bit_text_1, &settings_layout::text_1, &settings_input::text_1, true},
-    {settings_bit_text_2, &settings_layout::text_2, &settings_input::text_2, true},
-    {settings_bit_text_3, &settings_layout::text_3, &settings_input::text_3, false},
-    {settings_bit_text_4, &settings_layout::text_4, &settings_input::text_4, true},
-    {settings_bit_text_5, &settings_layout::text_5, &settings_input::text_5, true},
-    {settings_bit_text_6, &settings_layout::text_6, &settings_input::text_6, false},
-    {settings_bit_text_8, &settings_layout::text_8, &settings_input::text_8, false},
-};
-
 // Fills a zeroed record with the fields the host selected that the layout
 // has, and the choice, `one` and the present mask.
 void fill_record(unsigned char* record, const settings_layout& layout, const settings_input& in) {
-    std::uint32_t mask = 0;
+    std::uint32_t mask = settings_put_texts(record, layout, in);
     const auto selected = [&](std::uint32_t bit, settings_field field) {
         const bool take = (in.fields & bit) != 0 && settings_has(field);
         if (take) mask |= bit;
         return take;
     };
-    for (const text_field_rule& rule : text_field_rules) {
-        const settings_field field = layout.*rule.field;
-        if (!selected(rule.bit, field)) continue;
-        if (rule.from_utf8) {
-            settings_put_converted_text(record, field, in.*rule.text);
-        } else {
-            settings_put_text(record, field, in.*rule.text);
-        }
-    }
-    if (selected(settings_bit_text_7, layout.text_7)) {
-        settings_put_text(record, layout.text_7, in.text_7);
-        settings_copy_text_7_start(record, layout);
-        mask |= settings_bit_text_7_head | settings_bit_address_3;
-    }
     if (selected(settings_bit_number, layout.number)) {
         settings_put_number(record, layout.number, decimal_text_low_16(in.number));
     }
@@ -159,19 +92,10 @@ void fill_record(unsigned char* record, const settings_layout& layout, const set
 
 void hand_out_record(const unsigned char* record, const settings_layout& layout,
                      const settings_output& out) {
-    settings_get_text(record, layout.text_1, out.text_1);
-    settings_get_text(record, layout.text_2, out.text_2);
-    settings_get_text(record, layout.text_3, out.text_3);
-    settings_get_text(record, layout.text_4, out.text_4);
-    settings_get_text(record, layout.text_5, out.text_5);
-    settings_get_text(record, layout.text_6, out.text_6);
-    settings_get_text(record, layout.text_7, out.text_7);
+    settings_get_texts(record, layout, out);
     const auto number = static_cast<std::int32_t>(settings_get_number(record, layout.number));
     decimal_text(number, out.number, number_text_size);
-    decimal_text(settings_get_number(record, layout.choice_number), out.choice_number,
-                 choice_number_text_size);
-    // The short layout has neither: the host's outputs stay as they were.
-    settings_get_text(record, layout.text_8, out.text_8);
+    // The short layout has no `mode`: the host's output stays as it was.
     if (settings_has(layout.mode)) {
         const auto mode = static_cast<std::int32_t>(settings_get_number(record, layout.mode));
         decimal_text(mode, out.mode, mode_text_size);

@@ -96,3 +96,64 @@ std::uint16_t decimal_text_low_16(const char* text) {
     if (negative) value = 0u - value;
     return static_cast<std::uint16_t>(value);
 }
+
+namespace {
+
+// The plain text fields: their mask bit, their place, the host text that
+// fills them, and whether the host keeps that text in UTF-8 (stored as single
+// bytes) or already in the box's single bytes (stored as passed).
+struct text_field_rule {
+    std::uint32_t bit;
+    settings_field settings_layout::*field;
+    const char* settings_input::*text;
+    bool from_utf8;
+};
+constexpr text_field_rule text_field_rules[] = {
+    {settings_bit_text_1, &settings_layout::text_1, &settings_input::text_1, true},
+    {settings_bit_text_2, &settings_layout::text_2, &settings_input::text_2, true},
+    {settings_bit_text_3, &settings_layout::text_3, &settings_input::text_3, false},
+    {settings_bit_text_4, &settings_layout::text_4, &settings_input::text_4, true},
+    {settings_bit_text_5, &settings_layout::text_5, &settings_input::text_5, true},
+    {settings_bit_text_6, &settings_layout::text_6, &settings_input::text_6, false},
+    {settings_bit_text_8, &settings_layout::text_8, &settings_input::text_8, false},
+};
+
+// Room for a 16-bit value in decimal and its zero byte.
+constexpr std::size_t choice_number_text_size = 6;
+
+}  // namespace
+
+std::uint32_t settings_put_texts(unsigned char* record, const settings_layout& layout,
+                                 const settings_input& in) {
+    std::uint32_t mask = 0;
+    for (const text_field_rule& rule : text_field_rules) {
+        const settings_field field = layout.*rule.field;
+        if ((in.fields & rule.bit) == 0 || !settings_has(field)) continue;
+        if (rule.from_utf8) {
+            settings_put_converted_text(record, field, in.*rule.text);
+        } else {
+            settings_put_text(record, field, in.*rule.text);
+        }
+        mask |= rule.bit;
+    }
+    if ((in.fields & settings_bit_text_7) != 0) {
+        settings_put_text(record, layout.text_7, in.text_7);
+        settings_copy_text_7_start(record, layout);
+        mask |= settings_bit_text_7 | settings_bit_text_7_head | settings_bit_address_3;
+    }
+    return mask;
+}
+
+void settings_get_texts(const unsigned char* record, const settings_layout& layout,
+                        const settings_output& out) {
+    settings_get_text(record, layout.text_1, out.text_1);
+    settings_get_text(record, layout.text_2, out.text_2);
+    settings_get_text(record, layout.text_3, out.text_3);
+    settings_get_text(record, layout.text_4, out.text_4);
+    settings_get_text(record, layout.text_5, out.text_5);
+    settings_get_text(record, layout.text_6, out.text_6);
+    settings_get_text(record, layout.text_7, out.text_7);
+    settings_get_text(record, layout.text_8, out.text_8);  // nothing when the layout has none
+    decimal_text(settings_get_number(record, layout.choice_number), out.choice_number,
+                 choice_number_text_size);
+}

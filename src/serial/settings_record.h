@@ -98,6 +98,48 @@ std::uint32_t settings_put_choice(unsigned char* record, const settings_layout& 
                                   std::uint32_t choice, int choice_byte,
                                   const char* choice_number);
 
+// What the host hands to a write, in the record's terms.
+struct settings_input {
+    const char* text_1;
+    const char* text_2;
+    const char* text_3;
+    const char* text_4;
+    const char* number;
+    const char* choice_number;
+    const char* text_5;
+    const char* text_6;
+    const char* text_7;
+    const char* text_8;
+    std::uint32_t choice;
+    int choice_byte;
+    int mode;
+    std::uint32_t fields;
+};
+
+// Where a read hands the record's fields to the host.
+struct settings_output {
+    char* text_1;
+    char* text_2;
+    char* text_3;
+    char* text_4;
+    char* number;
+    char* choice_number;
+    char* text_5;
+    char* text_6;
+    char* text_7;
+    char* text_8;
+    char* mode;
+};
+
+// Stores the selected text fields the layout has (`text_1` to `text_8`;
+// `text_7` with its copies) and returns their mask bits.
+std::uint32_t settings_put_texts(unsigned char* record, const settings_layout& layout,
+                                 const settings_input& in);
+// Hands the text fields and `choice_number` to the host; `text_8` only when
+// the layout has it (the host's output stays as it was otherwise).
+void settings_get_texts(const unsigned char* record, const settings_layout& layout,
+                        const settings_output& out);
+
 // The decimal text's value reduced to its low 16 bits: leading blanks, an
 // optional sign, then digits up to the first other character; no digits
 // give 0. "70000" gives 4464, "-1" gives 65535.
