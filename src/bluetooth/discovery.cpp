@@ -7,7 +7,6 @@
 
 namespace {
 
-constexpr std::uint16_t winsock_version = 0x0202;
 // LUP_CONTAINERS | LUP_RETURN_NAME | LUP_RETURN_ADDR, for begin and every
 // next call. No LUP_FLUSHCACHE: the platform answers from what it knows.
 constexpr std::uint32_t lookup_flags = 0x0112;
@@ -19,7 +18,6 @@ constexpr int growths_per_result_max = 8;
 constexpr std::size_t bt_addr_offset = 2;
 constexpr std::size_t bt_addr_width = 8;
 
-constexpr char text_winsock_failed[] = "Winsock 2.2 opening error!";
 constexpr char text_allocation_failed[] = "Memory Allocation Error";
 constexpr char text_begin_failed[] = "Lookup Service Begin Error";
 constexpr char text_lookup_failed[] = "Lookup Service Error";
@@ -158,12 +156,10 @@ BTH_ADDR bt_address_of(const unsigned char address[bt_socket_address_size]) {
 
 extern "C" int wq_get_device_list(char* list, int list_size, unsigned int* count, char* message,
                                   int language) noexcept {
-    if (plat_wsa_startup(winsock_version) != 0) {
-        write_message(message, text_winsock_failed);
-        return wq_status_fail;
-    }
+    bt_socket_layer layer(message, language);
+    if (!layer.started()) return wq_status_fail;
     const int stored = bt_get_bt_list(list, list_size, message, language);
-    if (stored != -1 && count) *count = static_cast<unsigned int>(stored);
-    plat_wsa_cleanup();
-    return stored == -1 ? wq_status_fail : wq_status_ok;
+    if (stored == -1) return wq_status_fail;
+    if (count) *count = static_cast<unsigned int>(stored);
+    return wq_status_ok;
 }
