@@ -84,6 +84,11 @@ int bt_send_command(unsigned int socket, const char* tag);
 // `language`) with the socket error code appended, and returns false.
 bool bt_send_command_or_report(unsigned int socket, const char* tag, const wq_text& failure,
                                char* message, int language);
+// Sends `length` bytes of `data` with one send; on a send error writes
+// `failure` with the socket error code appended, and returns false. A send
+// that moves fewer bytes than asked is not an error.
+bool bt_send_or_report(unsigned int socket, const void* data, int length, const wq_text& failure,
+                       char* message, int language);
 // True when a received reply is exactly `tag` (compared over 11 bytes, the
 // ten characters and the terminating zero).
 bool bt_reply_is(const unsigned char* reply, const char* tag);
@@ -94,6 +99,10 @@ bool bt_reply_is(const unsigned char* reply, const char* tag);
 bool bt_request_reply(unsigned int socket, const char* tag, const wq_text& failure,
                       std::uint32_t wait_ms, unsigned char* reply, std::size_t reply_capacity,
                       int attempts, char* message, int language);
+// The second half of it, after a request that went out some other way:
+// sleep `wait_ms`, zero `reply`, receive one framed reply into it.
+bool bt_await_reply(unsigned int socket, std::uint32_t wait_ms, unsigned char* reply,
+                    std::size_t reply_capacity, int attempts, char* message, int language);
 
 // ---- receive framing ------------------------------------------------------------------
 

@@ -56,6 +56,12 @@ void report_with_code(char* message, const char* text) {
     append_error_code(message, plat_wsa_get_last_error());
 }
 
+// Writes a failed send's message in `language` with the error code appended.
+void report_send_failure(const wq_text& failure, char* message, int language) {
+    write_message(message, failure, language);
+    append_error_code(message, plat_wsa_get_last_error());
+}
+
 struct socket_option_step {
     plat_socket_option option;
     std::uint32_t value;
@@ -156,8 +162,14 @@ int bt_send_command(unsigned int socket, const char* tag) {
 bool bt_send_command_or_report(unsigned int socket, const char* tag, const wq_text& failure,
                                char* message, int language) {
     if (bt_send_command(socket, tag) != plat_socket_error) return true;
-    write_message(message, failure, language);
-    append_error_code(message, plat_wsa_get_last_error());
+    report_send_failure(failure, message, language);
+    return false;
+}
+
+bool bt_send_or_report(unsigned int socket, const void* data, int length, const wq_text& failure,
+                       char* message, int language) {
+    if (plat_send(platform_socket(socket), data, length) != plat_socket_error) return true;
+    report_send_failure(failure, message, language);
     return false;
 }
 
@@ -169,6 +181,11 @@ bool bt_request_reply(unsigned int socket, const char* tag, const wq_text& failu
                       std::uint32_t wait_ms, unsigned char* reply, std::size_t reply_capacity,
                       int attempts, char* message, int language) {
     if (!bt_send_command_or_report(socket, tag, failure, message, language)) return false;
+    return bt_await_reply(socket, wait_ms, reply, reply_capacity, attempts, message, language);
+}
+
+bool bt_await_reply(unsigned int socket, std::uint32_t wait_ms, unsigned char* reply,
+                    std::size_t reply_capacity, int attempts, char* message, int language) {
     plat_sleep_ms(wait_ms);
     std::memset(reply, 0, reply_capacity);
     return bt_receive_bytes(socket, reply, reply_capacity, attempts, message, language) == 1;
