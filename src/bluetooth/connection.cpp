@@ -81,12 +81,6 @@ int bt_call_winsock(char* message, int /*language*/) {
     return result;
 }
 
-BTH_ADDR bt_address_of(const unsigned char address[bt_socket_address_size]) {
-    BTH_ADDR value = 0;
-    for (int i = 7; i >= 0; --i) value = (value << 8) | address[bt_addr_offset + i];
-    return value;
-}
-
 int bt_get_bt_sock(const unsigned char address[bt_socket_address_size], unsigned int* socket,
                    char* message, int /*language*/) {
     unsigned char socket_address[bt_socket_address_size];
@@ -215,6 +209,19 @@ bool bt_receive_reply(unsigned int socket, unsigned char* reply, std::size_t rep
 }
 
 // ---- exported operations -------------------------------------------------------------
+
+extern "C" int wq_connect_to_bt_device(BTH_ADDR* address, const char* name, char* message,
+                                       int language) noexcept {
+    bt_socket_layer layer(message, language);
+    if (!layer.started()) return wq_status_fail;
+    unsigned char found[bt_socket_address_size] = {};
+    if (bt_get_bt_addr(found, name, message, language) != wq_status_ok) return wq_status_fail;
+    bt_command_socket socket(bt_address_of(found), message, language);
+    if (!socket.open()) return wq_status_fail;
+    if (bt_connect_bt(socket.get(), message, language) != wq_status_ok) return wq_status_fail;
+    *address = bt_address_of(found);
+    return wq_status_ok;
+}
 
 extern "C" int wq_bt_ota_connect(BTH_ADDR address, unsigned int* socket, char* message,
                                  int language) noexcept {

@@ -2,6 +2,7 @@
 // DCB fields and time-outs the box's link is defined by.
 #include <winsock2.h>
 #include <windows.h>
+#include <ws2bth.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -114,6 +115,124 @@ void* plat_heap_alloc(std::size_t bytes) {
     return ::HeapAlloc(::GetProcessHeap(), HEAP_ZERO_MEMORY, bytes);
 }
 void plat_heap_free(void* block) { ::HeapFree(::GetProcessHeap(), 0, block); }
+
+// ---- socket layer ----------------------------------------------------------------
+
+namespace {
+
+constexpr int bth_address_size = 30;
+static_assert(sizeof(SOCKADDR_BTH) == bth_address_size);
+// The query record is the 64-bit WSAQUERYSETA; its result grows behind it.
+static_assert(sizeof(WSAQUERYSETA) == plat_query_record_size);
+
+SOCKET native_socket(plat_socket socket) { return static_cast<SOCKET>(socket); }
+
+HANDLE native_lookup(plat_lookup_handle lookup) {
+    return reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(lookup));
+}
+
+int native_option(plat_socket_option option) {
+    switch (option) {
+        case plat_socket_option::receive_timeout: return SO_RCVTIMEO;
+        case plat_socket_option::send_buffer: return SO_SNDBUF;
+        case plat_socket_option::receive_buffer: return SO_RCVBUF;
+    }
+    return SO_RCVBUF;
+}
+
+}  // namespace
+
+int plat_wsa_startup(std::uint16_t version) {
+    WSADATA data{};
+    return ::WSAStartup(version, &data);
+}
+
+int plat_wsa_cleanup() { return ::WSACleanup(); }
+int plat_wsa_get_last_error() { return ::WSAGetLastError(); }
+
+void plat_query_prepare(void* record) {
+    auto* query = static_cast<WSAQUERYSETA*>(record);
+    query->dwSize = plat_query_record_size;
+    query->dwNameSpace = NS_BTH;
+}
+
+int plat_lookup_begin(void* record, std::uint32_t flags, plat_lookup_handle* lookup) {
+    HANDLE handle = nullptr;
+    if (::WSALookupServiceBeginA(static_cast<WSAQUERYSETA*>(record), flags, &handle) != 0) {
+        return plat_socket_error;
+    }
+    *lookup = static_cast<plat_lookup_handle>(reinterpret_cast<std::uintptr_t>(handle));
+    return 0;
+}
+
+int plat_lookup_next(plat_lookup_handle lookup, std::uint32_t flags, std::uint32_t* size,
+                     void* record) {
+    DWORD length = *size;
+    const INT result = ::WSALookupServiceNextA(native_lookup(lookup), flags, &length,
+                                               static_cast<WSAQUERYSETA*>(record));
+    *size = length;
+    return result == 0 ? 0 : plat_socket_error;
+}
+
+int plat_lookup_end(plat_lookup_handle lookup) {
+    return ::WSALookupServiceEnd(native_lookup(lookup)) == 0 ? 0 : plat_socket_error;
+}
+
+const char* plat_query_name(const void* record) {
+    return static_cast<const WSAQUERYSETA*>(record)->lpszServiceInstanceName;
+}
+
+// A remote address shorter than a SOCKADDR_BTH is copied as far as it goes
+// and the rest left zero.
+bool plat_query_remote_address(const void* record, unsigned char address[30]) {
+    const auto* query = static_cast<const WSAQUERYSETA*>(record);
+    if (query->dwNumberOfCsAddrs == 0 || !query->lpcsaBuffer) return false;
+    const SOCKET_ADDRESS& remote = query->lpcsaBuffer[0].RemoteAddr;
+    if (!remote.lpSockaddr || remote.iSockaddrLength <= 0) return false;
+    const int length = remote.iSockaddrLength < bth_address_size ? remote.iSockaddrLength
+                                                                 : bth_address_size;
+    std::memset(address, 0, bth_address_size);
+    std::memcpy(address, remote.lpSockaddr, static_cast<std::size_t>(length));
+    return true;
+}
+
+plat_socket plat_socket_open() {
+    const SOCKET socket = ::socket(AF_BTH, SOCK_STREAM, BTHPROTO_RFCOMM);
+    // INVALID_SOCKET is all ones, as plat_invalid_socket is.
+    return socket == INVALID_SOCKET ? plat_invalid_socket : static_cast<plat_socket>(socket);
+}
+
+int plat_connect(plat_socket socket, const unsigned char address[30]) {
+    return ::connect(native_socket(socket), reinterpret_cast<const sockaddr*>(address),
+                     bth_address_size) == 0
+               ? 0
+               : plat_socket_error;
+}
+
+// Every option takes a 4-byte value: a DWORD of milliseconds for the receive
+// time-out, an int of bytes for the buffers.
+int plat_set_socket_option(plat_socket socket, plat_socket_option option, std::uint32_t value) {
+    const DWORD native_value = value;
+    static_assert(sizeof native_value == 4);
+    return ::setsockopt(native_socket(socket), SOL_SOCKET, native_option(option),
+                        reinterpret_cast<const char*>(&native_value), sizeof native_value) == 0
+               ? 0
+               : plat_socket_error;
+}
+
+int plat_send(plat_socket socket, const void* data, int length) {
+    const int sent = ::send(native_socket(socket), static_cast<const char*>(data), length, 0);
+    return sent == SOCKET_ERROR ? plat_socket_error : sent;
+}
+
+int plat_recv(plat_socket socket, void* buffer, int length) {
+    const int received = ::recv(native_socket(socket), static_cast<char*>(buffer), length, 0);
+    return received == SOCKET_ERROR ? plat_socket_error : received;
+}
+
+int plat_close_socket(plat_socket socket) {
+    return ::closesocket(native_socket(socket)) == 0 ? 0 : plat_socket_error;
+}
 
 // ---- library entry point ---------------------------------------------------------
 

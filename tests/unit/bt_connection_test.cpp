@@ -134,3 +134,64 @@ TEST(BtReplyTag, OnlyTheExactTagMatches) {
 }
 
 }  // namespace
+
+namespace {
+
+class BtConnectCheckTest : public FakePlatformTest {
+protected:
+    exact_buffer message{128, 'M'};
+    BTH_ADDR address = 0x1234;
+};
+
+TEST_F(BtConnectCheckTest, FindsTheBoxByNameAndGreets) {
+    fake::add_known_device("Kitchen", 0x000000000001ull);
+    fake::add_known_device(nullptr, 0x000000000002ull);
+    fake::add_known_device("WQ-Box", test_box_address);
+    fake::bt_box(test_box_address)
+        .expect(fake::text("$$BTCONN_REQ##"))
+        .reply(frame("BTCONN_ACK") + frame("Hello from the box"));
+    EXPECT_EQ(wq_connect_to_bt_device(&address, "WQ-Box", message.get(), 0), 0);
+    EXPECT_EQ(address, test_box_address);
+    EXPECT_EQ(message.str(), "Hello from the box");
+    EXPECT_EQ(fake::counts().startups, 1);
+}
+
+TEST_F(BtConnectCheckTest, FailuresLeaveTheAddressAndReleaseEverything) {
+    struct row {
+        const char* what;
+        const char* name;
+        bytes answer;
+        int language;
+        std::string message;
+        int sockets_opened;
+    };
+    const row rows[] = {
+        {"unknown name", "wq-box", {}, 1, "Ger\xE4t kann nicht gefunden werden!", 0},
+        {"unknown name, English", "Nobody", {}, 0, "Device cannot be found!", 0},
+        {"no second frame", "WQ-Box", frame("BTCONN_ACK"), 0,
+         "An Error Occurred During Reading: 10060", 1},
+        {"wrong first reply", "WQ-Box", frame("NOPE"), 0, "Invalid BT_CONN_ACK_WORD Response NOPE", 1},
+    };
+    for (const row& r : rows) {
+        SCOPED_TRACE(r.what);
+        fake::reset();
+        fake::add_known_device("WQ-Box", test_box_address);
+        fake::bt_box(test_box_address).expect(fake::text("$$BTCONN_REQ##")).reply(r.answer);
+        EXPECT_EQ(wq_connect_to_bt_device(&address, r.name, message.get(), r.language), 1);
+        EXPECT_EQ(address, 0x1234u);
+        EXPECT_EQ(message.str(), r.message);
+        EXPECT_EQ(fake::counts().sockets_opened, r.sockets_opened);
+        EXPECT_EQ(fake::counts().cleanups, 1);
+        EXPECT_TRUE(fake::balanced());
+    }
+    fake::reset();
+}
+
+TEST_F(BtConnectCheckTest, ABoxOutOfRange) {
+    fake::add_known_device("WQ-Box", test_box_address);
+    fake::fail(fake::call::connect, 1, 10065);
+    EXPECT_EQ(wq_connect_to_bt_device(&address, "WQ-Box", message.get(), 0), 1);
+    EXPECT_EQ(message.str(), "Socket Call Failed: 10065");
+}
+
+}  // namespace

@@ -1,0 +1,41 @@
+// The box's end of an emulated Bluetooth link for integration tests: an
+// AF_UNIX stream socket listening as $WQ_BT_DIR/XX:XX:XX:XX:XX:XX, and the
+// devices file the Bluetooth lookup reads from the same directory.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// "XX:XX:XX:XX:XX:XX" (upper-case hex) of the radio address in the low 48
+// bits of `address`.
+std::string radio_address_text(std::uint64_t address);
+
+// Writes `dir`/devices with exactly `content`.
+void write_known_devices(const std::string& dir, const std::string& content);
+
+class unix_box {
+public:
+    // Listens as `dir`/radio_address_text(address).
+    unix_box(const std::string& dir, std::uint64_t address);
+    ~unix_box();
+    unix_box(const unix_box&) = delete;
+    unix_box& operator=(const unix_box&) = delete;
+
+    // Takes the library's connection; false when none came in time.
+    bool accept(std::chrono::milliseconds timeout);
+    // Reads exactly `count` bytes, or what arrived before the time-out.
+    std::vector<unsigned char> read(std::size_t count, std::chrono::milliseconds timeout);
+    void write(const std::vector<unsigned char>& data);
+    void write(const std::string& text);
+    // Drops the accepted connection, as a box that goes away.
+    void hang_up();
+    // Stops listening but leaves the socket file: connects are refused.
+    void stop_listening();
+
+private:
+    int listener_ = -1;
+    int peer_ = -1;
+    std::string path_;
+};
