@@ -18,8 +18,10 @@ struct wq_text {
     const char* german;
 };
 
-// Reported when a serial operation cannot open its COM port.
-inline constexpr wq_text wq_text_port_open_failed = {
+// Reported when a serial operation cannot open its COM port. Not `inline`:
+// with internal linkage the constant never becomes a global symbol that the
+// export list's wq_* pattern would pick up.
+constexpr wq_text wq_text_port_open_failed = {
     "Unable Open Port. Please Check Connections",
     "Port konnte nicht ge\xF6" "ffnet werden. Verbindungen \xFC" "berpr\xFC" "fen"};
 
