@@ -1,5 +1,5 @@
 # Checks the dynamic symbols of the shared library against the header and
-# the Windows export list: the three must name the same operations.
+# the Windows export list: all three must name exactly the same operations.
 execute_process(COMMAND nm -D --defined-only ${LIBRARY}
                 OUTPUT_VARIABLE nm_output RESULT_VARIABLE nm_result)
 if(NOT nm_result EQUAL 0)
@@ -33,10 +33,8 @@ list(SORT listed)
 if(NOT exported STREQUAL listed)
   message(FATAL_ERROR "libwq.so exports\n  ${exported}\nbut wq.def lists\n  ${listed}")
 endif()
-set(undeclared ${exported})
-list(REMOVE_ITEM undeclared ${declared})
-if(undeclared)
-  message(FATAL_ERROR "libwq.so exports names wq.h does not declare: ${undeclared}")
+if(NOT exported STREQUAL declared)
+  message(FATAL_ERROR "libwq.so exports\n  ${exported}\nbut wq.h declares\n  ${declared}")
 endif()
 list(LENGTH exported count)
 message(STATUS "${count} operations exported, all declared in wq.h and listed in wq.def")

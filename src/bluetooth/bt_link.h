@@ -78,20 +78,31 @@ private:
 inline constexpr std::size_t bt_tag_length = 10;
 inline constexpr std::size_t bt_command_frame_length = 14;
 
+// The reply tag of a box that is in use and refuses a change.
+inline constexpr char bt_tag_busy[] = "BTBUSY_XXX";
+// A data frame is "$$" + data + "##": this many bytes longer than its data.
+inline constexpr std::size_t bt_frame_markers_length = 4;
+
 // Sends the command frame of `tag`; what send returned.
 int bt_send_command(unsigned int socket, const char* tag);
-// Sends the command frame of `tag`; on a send error writes `failure` (in
+// Sends `length` bytes with one send; on a send error writes `failure` (in
 // `language`) with the socket error code appended, and returns false.
-bool bt_send_command_or_report(unsigned int socket, const char* tag, const wq_text& failure,
-                               char* message, int language);
-// Sends `length` bytes of `data` with one send; on a send error writes
-// `failure` with the socket error code appended, and returns false. A send
-// that moves fewer bytes than asked is not an error.
 bool bt_send_or_report(unsigned int socket, const void* data, int length, const wq_text& failure,
                        char* message, int language);
+// bt_send_or_report for the command frame of `tag`.
+bool bt_send_command_or_report(unsigned int socket, const char* tag, const wq_text& failure,
+                               char* message, int language);
+// Writes "$$" + `length` bytes of `data` + "##" to `frame` (of `capacity`
+// bytes): the frame's length, or 0 (nothing written) when it does not fit.
+std::size_t bt_put_data_frame(unsigned char* frame, std::size_t capacity, const void* data,
+                              std::size_t length);
 // True when a received reply is exactly `tag` (compared over 11 bytes, the
 // ten characters and the terminating zero).
 bool bt_reply_is(const unsigned char* reply, const char* tag);
+// True when the reply is exactly `expected`. Otherwise writes `busy` when the
+// box answered bt_tag_busy and `busy` is given, else `invalid`; false.
+bool bt_reply_accepted(const unsigned char* reply, const char* expected, const wq_text* busy,
+                       const wq_text& invalid, char* message, int language);
 
 // The common exchange: send the command frame of `tag` (send error: `failure`
 // + code, false), sleep `wait_ms`, zero `reply` and receive one framed reply
@@ -99,10 +110,10 @@ bool bt_reply_is(const unsigned char* reply, const char* tag);
 bool bt_request_reply(unsigned int socket, const char* tag, const wq_text& failure,
                       std::uint32_t wait_ms, unsigned char* reply, std::size_t reply_capacity,
                       int attempts, char* message, int language);
-// The second half of it, after a request that went out some other way:
-// sleep `wait_ms`, zero `reply`, receive one framed reply into it.
-bool bt_await_reply(unsigned int socket, std::uint32_t wait_ms, unsigned char* reply,
-                    std::size_t reply_capacity, int attempts, char* message, int language);
+// The receive half of it: zero `reply` and receive one framed reply into it;
+// true when one arrived, else false with the receive's message.
+bool bt_receive_reply(unsigned int socket, unsigned char* reply, std::size_t reply_capacity,
+                      int attempts, char* message, int language);
 
 // ---- receive framing ------------------------------------------------------------------
 

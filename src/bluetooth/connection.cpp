@@ -50,15 +50,15 @@ void socket_address_of(BTH_ADDR address, unsigned char out[bt_socket_address_siz
     std::memcpy(out + service_class_offset, rfcomm_service_class, sizeof rfcomm_service_class);
 }
 
+// Assembles "$$" + tag + "##" in a zeroed frame buffer; its string length.
+int command_frame(const char* tag, char (&frame)[command_frame_buffer]) {
+    std::snprintf(frame, sizeof frame, "%s%s%s", frame_marker_start, tag, frame_marker_end);
+    return static_cast<int>(std::strlen(frame));
+}
+
 // Writes `text` with the socket layer's last error code appended.
 void report_with_code(char* message, const char* text) {
     write_message(message, text);
-    append_error_code(message, plat_wsa_get_last_error());
-}
-
-// Writes a failed send's message in `language` with the error code appended.
-void report_send_failure(const wq_text& failure, char* message, int language) {
-    write_message(message, failure, language);
     append_error_code(message, plat_wsa_get_last_error());
 }
 
@@ -155,38 +155,55 @@ bt_command_socket::~bt_command_socket() {
 
 int bt_send_command(unsigned int socket, const char* tag) {
     char frame[command_frame_buffer] = {};
-    std::snprintf(frame, sizeof frame, "%s%s%s", frame_marker_start, tag, frame_marker_end);
-    return plat_send(platform_socket(socket), frame, static_cast<int>(std::strlen(frame)));
-}
-
-bool bt_send_command_or_report(unsigned int socket, const char* tag, const wq_text& failure,
-                               char* message, int language) {
-    if (bt_send_command(socket, tag) != plat_socket_error) return true;
-    report_send_failure(failure, message, language);
-    return false;
+    return plat_send(platform_socket(socket), frame, command_frame(tag, frame));
 }
 
 bool bt_send_or_report(unsigned int socket, const void* data, int length, const wq_text& failure,
                        char* message, int language) {
     if (plat_send(platform_socket(socket), data, length) != plat_socket_error) return true;
-    report_send_failure(failure, message, language);
+    write_message(message, failure, language);
+    append_error_code(message, plat_wsa_get_last_error());
     return false;
+}
+
+bool bt_send_command_or_report(unsigned int socket, const char* tag, const wq_text& failure,
+                               char* message, int language) {
+    char frame[command_frame_buffer] = {};
+    return bt_send_or_report(socket, frame, command_frame(tag, frame), failure, message, language);
+}
+
+std::size_t bt_put_data_frame(unsigned char* frame, std::size_t capacity, const void* data,
+                              std::size_t length) {
+    const std::size_t marker = bt_frame_markers_length / 2;
+    if (capacity < bt_frame_markers_length || length > capacity - bt_frame_markers_length) return 0;
+    std::memcpy(frame, frame_marker_start, marker);
+    if (length > 0) std::memcpy(frame + marker, data, length);
+    std::memcpy(frame + marker + length, frame_marker_end, marker);
+    return length + bt_frame_markers_length;
 }
 
 bool bt_reply_is(const unsigned char* reply, const char* tag) {
     return std::memcmp(reply, tag, reply_compare_length) == 0;
 }
 
+bool bt_reply_accepted(const unsigned char* reply, const char* expected, const wq_text* busy,
+                       const wq_text& invalid, char* message, int language) {
+    if (bt_reply_is(reply, expected)) return true;
+    const bool refused = busy != nullptr && bt_reply_is(reply, bt_tag_busy);
+    write_message(message, refused ? *busy : invalid, language);
+    return false;
+}
+
 bool bt_request_reply(unsigned int socket, const char* tag, const wq_text& failure,
                       std::uint32_t wait_ms, unsigned char* reply, std::size_t reply_capacity,
                       int attempts, char* message, int language) {
     if (!bt_send_command_or_report(socket, tag, failure, message, language)) return false;
-    return bt_await_reply(socket, wait_ms, reply, reply_capacity, attempts, message, language);
+    plat_sleep_ms(wait_ms);
+    return bt_receive_reply(socket, reply, reply_capacity, attempts, message, language);
 }
 
-bool bt_await_reply(unsigned int socket, std::uint32_t wait_ms, unsigned char* reply,
-                    std::size_t reply_capacity, int attempts, char* message, int language) {
-    plat_sleep_ms(wait_ms);
+bool bt_receive_reply(unsigned int socket, unsigned char* reply, std::size_t reply_capacity,
+                      int attempts, char* message, int language) {
     std::memset(reply, 0, reply_capacity);
     return bt_receive_bytes(socket, reply, reply_capacity, attempts, message, language) == 1;
 }

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "bluetooth/bt_link.h"
+#include "serial/ota_control.h"
 
 namespace {
 
@@ -25,13 +26,8 @@ constexpr std::uint32_t reply_wait_ms = 100;
 // the receive cuts a longer one, which cannot be a valid tag anyway.
 constexpr std::size_t reply_size = 16;
 
-// The control frame: "$$", the two control values as unsigned 64-bit
-// little-endian numbers (each 32-bit value zero-extended), "##".
-constexpr unsigned char control_frame_start[] = {'$', '$'};
-constexpr unsigned char control_frame_end[] = {'#', '#'};
-constexpr std::size_t control_value_width = 8;
-constexpr std::size_t control_frame_size =
-    sizeof control_frame_start + 2 * control_value_width + sizeof control_frame_end;
+// The control frame: the control block framed as "$$" + block + "##".
+constexpr std::size_t control_frame_size = ota_control_block_size + bt_frame_markers_length;
 
 constexpr wq_text text_request_send_failed = {
     "Send 'OTA Request' Failed. Please Check Connections ",
@@ -49,29 +45,9 @@ constexpr wq_text text_done_send_failed = {"Send 'OTA Done' Failed.",
                                            "Senden 'OTA Done' fehlgeschlagen."};
 constexpr wq_text text_done_reply_invalid = {"Invalid BT_OTA_DONE_ACK_WORD Response.",
                                              "Invalid BT_OTA_DONE_ACK_WORD Response."};
-constexpr wq_text text_done = {"OTA programming successfully done!",
-                               "OTA-Programmierung erfolgreich abgeschlossen!"};
 constexpr wq_text text_reset_send_failed = {
     "Send 'Reset Device' Failed. The device can be reset manually ",
     "Senden 'Reset Device' fehlgeschlagen. Das Ger\xE4t kann manuell zur\xFC" "ckgesetzt werden "};
-
-void put_u64_little_endian(unsigned char* out, unsigned int value) {
-    for (std::size_t i = 0; i < control_value_width; ++i) {
-        out[i] = static_cast<unsigned char>((static_cast<std::uint64_t>(value) >> (8 * i)) & 0xFF);
-    }
-}
-
-void build_control_frame(unsigned char frame[control_frame_size], unsigned int control1,
-                         unsigned int control2) {
-    unsigned char* at = frame;
-    std::memcpy(at, control_frame_start, sizeof control_frame_start);
-    at += sizeof control_frame_start;
-    put_u64_little_endian(at, control1);
-    at += control_value_width;
-    put_u64_little_endian(at, control2);
-    at += control_value_width;
-    std::memcpy(at, control_frame_end, sizeof control_frame_end);
-}
 
 // The start of the transfer and the final check: the box takes its time
 // over both. True when it answered `acknowledgement`; otherwise the reason
@@ -103,14 +79,16 @@ extern "C" int wq_bt_ota_start(unsigned int socket, unsigned int control1, unsig
         append_message(message, reinterpret_cast<const char*>(reply));
         return wq_status_fail;
     }
+    unsigned char block[ota_control_block_size];
+    ota_put_control_block(block, control1, control2);
     unsigned char frame[control_frame_size];
-    build_control_frame(frame, control1, control2);
+    bt_put_data_frame(frame, sizeof frame, block, sizeof block);
     if (!bt_send_or_report(socket, frame, static_cast<int>(sizeof frame), text_control_send_failed,
                            message, language)) {
         return wq_status_fail;
     }
-    if (!bt_await_reply(socket, reply_wait_ms, reply, sizeof reply, bt_attempts_normal, message,
-                        language)) {
+    plat_sleep_ms(reply_wait_ms);
+    if (!bt_receive_reply(socket, reply, sizeof reply, bt_attempts_normal, message, language)) {
         return wq_status_fail;
     }
     // A wrong answer to the control values has no message of its own: the
@@ -147,7 +125,7 @@ extern "C" int wq_bt_ota_done(unsigned int socket, char* message, int language) 
                                    text_done_reply_invalid, message, language)) {
         return wq_status_fail;
     }
-    write_message(message, text_done, language);
+    write_message(message, text_ota_done, language);
     return wq_status_ok;
 }
 

@@ -12,7 +12,6 @@ constexpr char tag_write_done[] = "BTWRTE_DNE";
 constexpr char tag_read_request[] = "BTREAD_REQ";
 constexpr char tag_default_request[] = "BTDEFL_REQ";
 constexpr char tag_default_ack[] = "BTDEFL_ACK";
-constexpr char tag_busy[] = "BTBUSY_XXX";
 
 constexpr std::uint32_t reply_wait_ms = 100;
 constexpr std::size_t ack_reply_size = 16;
@@ -26,8 +25,9 @@ constexpr wq_text text_write_request_failed = {"Send BT_WRITE_REQ_WORD Failed: "
                                                "Send BT_WRITE_REQ_WORD Failed: "};
 constexpr wq_text text_write_busy = {"Write setting denied. Reason: in-use. ",
                                      "Schreibeinstellung verweigert. Grund: In Gebrauch. "};
-constexpr char text_write_ack_invalid[] = "Invalid BT_WRITE_ACK_WORD Response ";
-constexpr char text_settings_send_failed[] = "Send Settings Failed: ";
+constexpr wq_text text_write_ack_invalid = {"Invalid BT_WRITE_ACK_WORD Response ",
+                                            "Invalid BT_WRITE_ACK_WORD Response "};
+constexpr wq_text text_settings_send_failed = {"Send Settings Failed: ", "Send Settings Failed: "};
 constexpr wq_text text_read_request_failed = {"Send BT_READ_REQ_WORD Failed: ",
                                               "Send BT_READ_REQ_WORD Failed: "};
 constexpr wq_text text_default_request_failed = {"Send BT_DEFAULT_REQ_WORD Failed: ",
@@ -35,56 +35,41 @@ constexpr wq_text text_default_request_failed = {"Send BT_DEFAULT_REQ_WORD Faile
 constexpr wq_text text_default_busy = {
     "Restore factory settings denied. Reason: in-use. ",
     "Wiederherstellen der Werkseinstellungen abgelehnt. Grund: In Gebrauch. "};
-constexpr char text_default_ack_invalid[] = "Invalid BT_DEFAULT_ACK_WORD Response ";
+constexpr wq_text text_default_ack_invalid = {"Invalid BT_DEFAULT_ACK_WORD Response ",
+                                              "Invalid BT_DEFAULT_ACK_WORD Response "};
 
-enum class request_answer { accepted, busy, other, none };
-
-// Sends the write request until the box answers it (or the attempts run out).
-request_answer request_write(unsigned int socket, char* message, int language) {
+// Sends the write request until the box answers it (or the attempts run
+// out); true when it agreed to take the record.
+bool request_write(unsigned int socket, char* message, int language) {
     unsigned char reply[ack_reply_size];
     for (int attempt = 0; attempt < write_request_attempts; ++attempt) {
-        if (!bt_request_reply(socket, tag_write_request, text_write_request_failed, reply_wait_ms,
-                              reply, sizeof reply, bt_attempts_normal, message, language)) {
-            continue;
+        if (bt_request_reply(socket, tag_write_request, text_write_request_failed, reply_wait_ms,
+                             reply, sizeof reply, bt_attempts_normal, message, language)) {
+            return bt_reply_accepted(reply, tag_write_ack, &text_write_busy,
+                                     text_write_ack_invalid, message, language);
         }
-        if (bt_reply_is(reply, tag_write_ack)) return request_answer::accepted;
-        if (bt_reply_is(reply, tag_busy)) return request_answer::busy;
-        return request_answer::other;
     }
-    return request_answer::none;
+    return false;
 }
 
 }  // namespace
 
 int bt_write_settings(unsigned int socket, const char* frame, unsigned int frame_length,
                       char* message, int language) {
-    switch (request_write(socket, message, language)) {
-        case request_answer::accepted:
-            break;
-        case request_answer::busy:
-            write_message(message, text_write_busy, language);
-            return wq_status_fail;
-        case request_answer::other:
-            write_message(message, text_write_ack_invalid);
-            return wq_status_fail;
-        case request_answer::none:
-            return wq_status_fail;
-    }
-    if (plat_send(plat_socket{socket}, frame, static_cast<int>(frame_length)) == plat_socket_error) {
-        write_message(message, text_settings_send_failed);
-        append_error_code(message, plat_wsa_get_last_error());
+    if (!request_write(socket, message, language)) return wq_status_fail;
+    if (!bt_send_or_report(socket, frame, static_cast<int>(frame_length), text_settings_send_failed, message,
+                           language)) {
         return wq_status_fail;
     }
     plat_sleep_ms(reply_wait_ms);
-    unsigned char reply[ack_reply_size] = {};
-    if (!bt_receive_bytes(socket, reply, sizeof reply, bt_attempts_normal, message, language)) {
+    unsigned char reply[ack_reply_size];
+    if (!bt_receive_reply(socket, reply, sizeof reply, bt_attempts_normal, message, language)) {
         return wq_status_fail;
     }
-    if (!bt_reply_is(reply, tag_write_done)) {
-        write_message(message, text_write_ack_invalid);
-        return wq_status_fail;
-    }
-    return wq_status_ok;
+    return bt_reply_accepted(reply, tag_write_done, nullptr, text_write_ack_invalid, message,
+                             language)
+               ? wq_status_ok
+               : wq_status_fail;
 }
 
 int bt_read_settings(unsigned int socket, unsigned char* record, int record_size, char* message,
@@ -109,13 +94,10 @@ int bt_set_default_settings(unsigned int socket, char* message, int language) {
                           reply, sizeof reply, bt_attempts_normal, message, language)) {
         return wq_status_fail;
     }
-    if (bt_reply_is(reply, tag_default_ack)) return wq_status_ok;
-    if (bt_reply_is(reply, tag_busy)) {
-        write_message(message, text_default_busy, language);
-    } else {
-        write_message(message, text_default_ack_invalid);
-    }
-    return wq_status_fail;
+    return bt_reply_accepted(reply, tag_default_ack, &text_default_busy, text_default_ack_invalid,
+                             message, language)
+               ? wq_status_ok
+               : wq_status_fail;
 }
 
 // ---- address texts -----------------------------------------------------------------

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "serial/serial_exchange.h"
+#include "serial/ota_control.h"
 #include "serial/serial_port.h"
 #include "text/messages.h"
 #include "wq.h"
@@ -20,9 +21,6 @@ constexpr std::uint32_t ack_size = sizeof request_ack;
 static_assert(sizeof control_ack == ack_size && sizeof transfer_ack == ack_size &&
               sizeof done_ack == ack_size);
 
-// The control block: the two control values, each as 8 bytes little-endian.
-constexpr std::size_t control_value_bytes = 8;
-constexpr std::size_t control_block_size = 2 * control_value_bytes;
 
 // The box prepares for the image before it says so; we look for its answer
 // once a second, and give up after this many reads that brought nothing
@@ -79,21 +77,11 @@ constexpr wq_text text_done_ack_not_read = {
 constexpr wq_text text_done_ack_wrong = {
     "Invalid 'OTA Done' Response. Please Check Firmware",
     "Ung\xFC" "ltige 'OTA Done' Antwort. Bitte Firmware \xFC" "berpr\xFC" "fen"};
-constexpr wq_text text_update_done = {
-    "OTA programming successfully done!", "OTA-Programmierung erfolgreich abgeschlossen!"};
-
-void put_control_value(unsigned char* at, std::uint32_t value) {
-    const std::uint64_t widened = value;
-    for (std::size_t i = 0; i < control_value_bytes; ++i) {
-        at[i] = static_cast<unsigned char>(widened >> (8 * i));
-    }
-}
 
 int send_control(plat_handle port, std::uint32_t control1, std::uint32_t control2,
                  char* message, int language) {
-    unsigned char block[control_block_size];
-    put_control_value(block, control1);
-    put_control_value(block + control_value_bytes, control2);
+    unsigned char block[ota_control_block_size];
+    ota_put_control_block(block, control1, control2);
     if (wq_write_port(port, block, sizeof block) != 0) {
         return fail_with_message(message, text_control_not_sent, language);
     }
@@ -131,7 +119,7 @@ int confirm_done(plat_handle port, char* message, int language) {
                      message, language) != wq_status_ok) {
         return wq_status_fail;
     }
-    write_message(message, text_update_done, language);
+    write_message(message, text_ota_done, language);
     return wq_status_ok;
 }
 
