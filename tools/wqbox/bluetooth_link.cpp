@@ -56,8 +56,7 @@ struct session {
     std::vector<unsigned char> payload;
     std::vector<unsigned char> pending;  // a data frame being collected
     bool awaiting_time = false;
-    bool ota_controlled = false;
-    firmware_receive ota;
+    ota_progress update;
     steady::time_point last_byte = steady::now();
     bool closed = false;
 };
@@ -68,18 +67,6 @@ std::vector<unsigned char> command_frame(std::string_view tag) {
 
 const std::vector<unsigned char> done_frame = command_frame(wire::tag_ota_done);
 const std::vector<unsigned char> reset_frame = command_frame(wire::tag_ota_reset);
-
-std::vector<unsigned char> le32_payload(std::uint32_t value) {
-    std::vector<unsigned char> bytes(4);
-    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<unsigned char>(value >> (8 * i));
-    return bytes;
-}
-
-std::uint64_t get_le(const unsigned char* at, std::size_t size) {
-    std::uint64_t value = 0;
-    for (std::size_t i = size; i-- > 0;) value = (value << 8) | at[i];
-    return value;
-}
 
 bool is_framed(const std::vector<unsigned char>& bytes) {
     const std::size_t m = wire::frame_marker_size;
@@ -197,7 +184,7 @@ void serve_flush(session& s) {
 
 void serve_usage_settings_count(session& s) {
     const std::uint32_t count = with_state(s.core, [](box_state& b) { return b.usage_setting_count; });
-    serve(s, wire::tag_usage_settings_count, {frame_answer(le32_payload(count)), nullptr,
+    serve(s, wire::tag_usage_settings_count, {frame_answer(le32_bytes(count)), nullptr,
                                               "count " + std::to_string(count)});
 }
 
@@ -229,11 +216,8 @@ void serve_usage_settings_frame(session& s) {
 }
 
 void serve_usage_count(session& s) {
-    const auto count = with_state(s.core, [](box_state& b) { return static_cast<std::uint32_t>(b.usage_log.size()); });
-    serve(s, wire::tag_usage_count, {frame_answer(le32_payload(count)), change_state(s, [](box_state& b) {
-                                         b.usage_cursor = 0;
-                                         b.usage_sent = false;
-                                     }),
+    const std::uint32_t count = usage_entry_count(s.core);
+    serve(s, wire::tag_usage_count, {frame_answer(le32_bytes(count)), change_state(s, rewind_usage),
                                      std::to_string(count) + " entries"});
 }
 
@@ -249,15 +233,14 @@ void serve_usage_record(session& s, bool repeat) {
 }
 
 void serve_usage_end(session& s) {
-    serve(s, wire::tag_usage_end, {std::nullopt, change_state(s, [](box_state& b) { b.usage_cursor = 0; }),
-                                   "download over"});
+    serve(s, wire::tag_usage_end, {std::nullopt, change_state(s, rewind_usage), "download over"});
 }
 
 // ---- firmware update --------------------------------------------------------------------
 
 void serve_ota_request(session& s) {
     serve(s, wire::tag_ota_request, {frame_answer(wire::reply_ota_ack), [&] {
-                                         s.ota_controlled = false;
+                                         s.update.controlled = false;
                                          enter(s, expect::ota_control);
                                      },
                                      "waiting for the control frame"});
@@ -270,58 +253,36 @@ void serve_ota_control(session& s) {
         s.core.log.note(link_name, "control frame without its markers ignored");
         return;
     }
-    const unsigned char* values = frame.data() + wire::frame_marker_size;
-    const auto length = static_cast<std::uint32_t>(get_le(values, wire::ota_control_value_size));
-    const auto crc = static_cast<std::uint32_t>(get_le(values + wire::ota_control_value_size,
-                                                       wire::ota_control_value_size));
-    serve(s, "bt-ota-control", {frame_answer(wire::reply_ota_control), [&s, length, crc] {
-                                    s.ota = start_receive(length, crc);
-                                    s.ota_controlled = true;
-                                    with_state(s.core, [&](box_state& b) {
-                                        b.firmware.announced_length = length;
-                                        b.firmware.announced_crc = crc;
-                                    });
-                                },
-                                "image of " + std::to_string(length) + " bytes announced"});
+    const ota_control control = read_ota_control(frame.data() + wire::frame_marker_size);
+    serve(s, "bt-ota-control", {frame_answer(wire::reply_ota_control),
+                                [&s, control] { accept_control(s.core, s.update, control); },
+                                "image of " + std::to_string(control.length) + " bytes announced"});
 }
 
 // Without accepted control values the box is not in an update: it ignores
 // the start request.
 void serve_ota_start(session& s) {
-    if (!s.ota_controlled) {
+    if (!s.update.controlled) {
         s.core.log.note(link_name, "BT_OTA_STR: ignored, no control values accepted");
         return;
     }
     serve(s, wire::tag_ota_start, {frame_answer(wire::reply_ota_started), [&] {
-                                       s.ota = start_receive(s.ota.length, s.ota.crc);
+                                       begin_transfer(s.update);
                                        enter(s, expect::image);
                                    },
                                    "receiving the image"});
 }
 
 void serve_ota_done(session& s) {
-    const bool good = s.ota_controlled && image_verifies(s.ota);
-    const firmware_receive received = s.ota;
-    serve(s, wire::tag_ota_done,
-          {frame_answer(good ? wire::reply_ota_complete : wire::reply_ota_failed),
-           [&s, good, received] {
-               s.ota_controlled = false;
-               with_state(s.core, [&](box_state& b) {
-                   b.firmware.received = received.received;
-                   if (good) {
-                       ++b.firmware.verified;
-                       b.firmware.image = received.image;
-                   } else {
-                       ++b.firmware.rejected;
-                   }
-               });
-           },
-           std::to_string(received.received) + " bytes " + (good ? "verified" : "do not match the control values")});
+    const bool good = transfer_verifies(s.update);
+    serve(s, wire::tag_ota_done, {frame_answer(good ? wire::reply_ota_complete : wire::reply_ota_failed),
+                                  [&] { conclude_update(s.core, s.update, good); },
+                                  verify_note(s.update, good)});
 }
 
 void serve_ota_reset(session& s) {
     serve(s, wire::tag_ota_reset, {std::nullopt, [&] {
-                                       s.ota_controlled = false;
+                                       s.update.controlled = false;
                                        enter(s, expect::frames);
                                        with_state(s.core, [](box_state& b) { ++b.count.ota_resets; });
                                    },
@@ -423,12 +384,6 @@ void feed_frame_byte(session& s, unsigned char b) {
     }
 }
 
-std::size_t collect(session& s, const unsigned char* data, std::size_t size, std::size_t wanted) {
-    const std::size_t taken = std::min(size, wanted - std::min(wanted, s.pending.size()));
-    s.pending.insert(s.pending.end(), data, data + taken);
-    return taken;
-}
-
 constexpr std::size_t standard_frame_size = wire::standard_record_size + 2 * wire::frame_marker_size;
 constexpr std::size_t safe_frame_size = wire::safe_record_size + 2 * wire::frame_marker_size;
 
@@ -449,7 +404,7 @@ void check_settings_frame(session& s) {
 }
 
 void end_transfer(session& s, bool reset) {
-    drop_image_tail(s.ota, done_frame.size());
+    drop_image_tail(s.update.receive, done_frame.size());
     enter(s, expect::frames);
     if (reset) {
         serve_ota_reset(s);
@@ -461,17 +416,14 @@ void end_transfer(session& s, bool reset) {
 // Image bytes: everything until the done (or reset) frame, spotted at once
 // behind an image of the announced length, else when the line goes quiet.
 std::size_t feed_image(session& s, const unsigned char* data, std::size_t size) {
-    const std::uint64_t exact_end = std::uint64_t{s.ota.length} + done_frame.size();
-    std::size_t take = size;
-    if (s.ota.received < exact_end) {
-        take = static_cast<std::size_t>(std::min<std::uint64_t>(size, exact_end - s.ota.received));
+    const std::size_t taken =
+        add_transfer_bytes(s.update.receive, data, size, done_frame.size(), s.core.cfg.firmware_capacity);
+    if (ends_on_time(s.update.receive, done_frame)) {
+        end_transfer(s, false);
+    } else if (ends_on_time(s.update.receive, reset_frame)) {
+        end_transfer(s, true);
     }
-    add_image_bytes(s.ota, data, take, s.core.cfg.firmware_capacity);
-    if (s.ota.received == exact_end) {
-        if (image_ends_with(s.ota, done_frame.data(), done_frame.size())) end_transfer(s, false);
-        else if (image_ends_with(s.ota, reset_frame.data(), reset_frame.size())) end_transfer(s, true);
-    }
-    return take;
+    return taken;
 }
 
 void feed(session& s, const unsigned char* data, std::size_t size) {
@@ -482,14 +434,14 @@ void feed(session& s, const unsigned char* data, std::size_t size) {
                 feed_frame_byte(s, data[i++]);
                 break;
             case expect::settings_frame:
-                i += collect(s, data + i, size - i, safe_frame_size);
+                i += collect_bytes(s.pending, data + i, size - i, safe_frame_size);
                 check_settings_frame(s);
                 break;
             case expect::usage_settings_frame:
-                i += collect(s, data + i, size - i, max_usage_settings_frame);
+                i += collect_bytes(s.pending, data + i, size - i, max_usage_settings_frame);
                 break;
             case expect::ota_control:
-                i += collect(s, data + i, size - i, wire::bt_ota_control_frame_size);
+                i += collect_bytes(s.pending, data + i, size - i, wire::bt_ota_control_frame_size);
                 if (s.pending.size() == wire::bt_ota_control_frame_size) serve_ota_control(s);
                 break;
             case expect::image:
@@ -500,8 +452,7 @@ void feed(session& s, const unsigned char* data, std::size_t size) {
 }
 
 bool transfer_ends_here(const session& s) {
-    return image_ends_with(s.ota, done_frame.data(), done_frame.size()) ||
-           image_ends_with(s.ota, reset_frame.data(), reset_frame.size());
+    return may_end_when_quiet(s.update.receive, done_frame) || may_end_when_quiet(s.update.receive, reset_frame);
 }
 
 std::optional<steady::time_point> quiet_deadline(const session& s) {
@@ -538,11 +489,11 @@ void on_quiet(session& s) {
             break;
         case expect::image:
             if (transfer_ends_here(s)) {
-                end_transfer(s, image_ends_with(s.ota, reset_frame.data(), reset_frame.size()));
+                end_transfer(s, may_end_when_quiet(s.update.receive, reset_frame));
                 return;
             }
-            s.core.log.note(link_name, "transfer abandoned after " + std::to_string(s.ota.received) + " bytes");
-            s.ota_controlled = false;
+            s.core.log.note(link_name, "transfer abandoned after " + std::to_string(s.update.receive.received) + " bytes");
+            s.update.controlled = false;
             enter(s, expect::frames);
             break;
     }

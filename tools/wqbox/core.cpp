@@ -160,6 +160,75 @@ sent serve_request(link_io& io, std::string_view request, const reply& r) {
     return sent::ok;
 }
 
+std::uint64_t read_le(const unsigned char* at, std::size_t size) {
+    std::uint64_t value = 0;
+    for (std::size_t i = size; i-- > 0;) value = (value << 8) | at[i];
+    return value;
+}
+
+std::vector<unsigned char> le32_bytes(std::uint32_t value) {
+    std::vector<unsigned char> bytes(sizeof value);
+    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<unsigned char>(value >> (8 * i));
+    return bytes;
+}
+
+std::size_t collect_bytes(std::vector<unsigned char>& pending, const unsigned char* data,
+                          std::size_t size, std::size_t wanted) {
+    const std::size_t taken = std::min(size, wanted - std::min(wanted, pending.size()));
+    pending.insert(pending.end(), data, data + taken);
+    return taken;
+}
+
+ota_control read_ota_control(const unsigned char* values) {
+    constexpr std::size_t value_size = 8;
+    return {static_cast<std::uint32_t>(read_le(values, value_size)),
+            static_cast<std::uint32_t>(read_le(values + value_size, value_size))};
+}
+
+void accept_control(box_core& core, ota_progress& update, const ota_control& control) {
+    update.receive = start_receive(control.length, control.crc);
+    update.controlled = true;
+    with_state(core, [&](box_state& b) {
+        b.firmware.announced_length = control.length;
+        b.firmware.announced_crc = control.crc;
+    });
+}
+
+void begin_transfer(ota_progress& update) {
+    update.receive = start_receive(update.receive.length, update.receive.crc);
+}
+
+bool transfer_verifies(const ota_progress& update) {
+    return update.controlled && image_verifies(update.receive);
+}
+
+void conclude_update(box_core& core, ota_progress& update, bool good) {
+    update.controlled = false;
+    with_state(core, [&](box_state& b) {
+        b.firmware.received = update.receive.received;
+        if (good) {
+            ++b.firmware.verified;
+            b.firmware.image = update.receive.image;
+        } else {
+            ++b.firmware.rejected;
+        }
+    });
+}
+
+std::string verify_note(const ota_progress& update, bool good) {
+    return std::to_string(update.receive.received) + " bytes " +
+           (good ? "verified" : "do not match the control values");
+}
+
+std::uint32_t usage_entry_count(box_core& core) {
+    return with_state(core, [](box_state& b) { return static_cast<std::uint32_t>(b.usage_log.size()); });
+}
+
+void rewind_usage(box_state& b) {
+    b.usage_cursor = 0;
+    b.usage_sent = false;
+}
+
 usage_record next_usage_record(box_state& b, bool advance) {
     const usage_record record = b.usage_cursor < b.usage_log.size()
                                     ? b.usage_log[b.usage_cursor]

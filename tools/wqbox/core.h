@@ -96,6 +96,39 @@ struct reply {
 // happens, then the answer goes out shaped by any other fault.
 sent serve_request(link_io& io, std::string_view request, const reply& r);
 
+// Little-endian numbers on the wire.
+std::uint64_t read_le(const unsigned char* at, std::size_t size);
+std::vector<unsigned char> le32_bytes(std::uint32_t value);
+// Appends to `pending` until it holds `wanted` bytes; how many it took.
+std::size_t collect_bytes(std::vector<unsigned char>& pending, const unsigned char* data,
+                          std::size_t size, std::size_t wanted);
+
+// Firmware-update steps both links share: the control values (two 64-bit
+// little-endian numbers, of which the box uses the low 32 bits), and the
+// verify's outcome in the box state.
+struct ota_control {
+    std::uint32_t length;
+    std::uint32_t crc;
+};
+ota_control read_ota_control(const unsigned char* values);
+
+// A firmware update as one link sees it.
+struct ota_progress {
+    bool controlled = false;  // control values accepted, an image may follow
+    firmware_receive receive;
+};
+void accept_control(box_core& core, ota_progress& update, const ota_control& control);
+// Starts the image over; the box takes it only after accepted control values.
+void begin_transfer(ota_progress& update);
+bool transfer_verifies(const ota_progress& update);
+// Ends the update and records how the verify went.
+void conclude_update(box_core& core, ota_progress& update, bool good);
+std::string verify_note(const ota_progress& update, bool good);
+
+// The usage log's size; a count or end request rewinds the download.
+std::uint32_t usage_entry_count(box_core& core);
+void rewind_usage(box_state& b);
+
 // The usage record a fetch sends next; `advance` moves the cursor on. Past
 // the end of the log the box reports empty slots.
 usage_record next_usage_record(box_state& b, bool advance);

@@ -49,6 +49,24 @@ void add_image_bytes(firmware_receive& r, const unsigned char* data, std::size_t
     }
 }
 
+std::size_t add_transfer_bytes(firmware_receive& r, const unsigned char* data, std::size_t size,
+                               std::size_t request_size, std::size_t capacity) {
+    const std::uint64_t end = std::uint64_t{r.length} + request_size;
+    std::size_t take = size;
+    if (r.received < end) take = static_cast<std::size_t>(std::min<std::uint64_t>(size, end - r.received));
+    add_image_bytes(r, data, take, capacity);
+    return take;
+}
+
+bool ends_on_time(const firmware_receive& r, const std::vector<unsigned char>& request) {
+    return r.received == std::uint64_t{r.length} + request.size() &&
+           image_ends_with(r, request.data(), request.size());
+}
+
+bool may_end_when_quiet(const firmware_receive& r, const std::vector<unsigned char>& request) {
+    return r.received != r.length && image_ends_with(r, request.data(), request.size());
+}
+
 bool image_ends_with(const firmware_receive& r, const unsigned char* tail, std::size_t size) {
     return r.recent.size() >= size &&
            std::memcmp(r.recent.data() + r.recent.size() - size, tail, size) == 0;

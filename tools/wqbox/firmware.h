@@ -29,6 +29,17 @@ firmware_receive start_receive(std::uint32_t length, std::uint32_t crc);
 // Adds transfer bytes; at most `capacity` of them are kept.
 void add_image_bytes(firmware_receive& r, const unsigned char* data, std::size_t size,
                      std::size_t capacity);
+// Adds transfer bytes, but none past the point where an image of the
+// announced length is followed by a request of `request_size` bytes that
+// ends the transfer; returns how many it took.
+std::size_t add_transfer_bytes(firmware_receive& r, const unsigned char* data, std::size_t size,
+                               std::size_t request_size, std::size_t capacity);
+// True when the transfer stands at that point and ends in `request`.
+bool ends_on_time(const firmware_receive& r, const std::vector<unsigned char>& request);
+// True when `request` may end the transfer once the line goes quiet: the
+// transfer ends in it, and it is not the last bytes of an image of the
+// announced length (the real request is still to come then).
+bool may_end_when_quiet(const firmware_receive& r, const std::vector<unsigned char>& request);
 // True when the transfer so far ends with `tail` (a request that ends it).
 bool image_ends_with(const firmware_receive& r, const unsigned char* tail, std::size_t size);
 // Removes the request that ended the transfer from its end.

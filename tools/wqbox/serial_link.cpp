@@ -45,25 +45,12 @@ struct session {
     unsigned char run_byte = 0;          // command blocks: the run of one byte
     std::size_t run_length = 0;
     std::string text_window;             // the last bytes, for the text requests
-    bool ota_controlled = false;
-    firmware_receive ota;
+    ota_progress update;
     steady::time_point last_byte = steady::now();
     bool drop_requested = false;
 };
 
 const std::vector<unsigned char> verify_block(wire::block_size, wire::cmd_ota_verify);
-
-std::uint64_t get_le(const unsigned char* at, std::size_t size) {
-    std::uint64_t value = 0;
-    for (std::size_t i = size; i-- > 0;) value = (value << 8) | at[i];
-    return value;
-}
-
-std::vector<unsigned char> le32_bytes(std::uint32_t value) {
-    std::vector<unsigned char> bytes(wire::usage_count_size);
-    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<unsigned char>(value >> (8 * i));
-    return bytes;
-}
 
 void serve(session& s, std::string_view request, const reply& r) {
     if (serve_request(s.io, request, r) == sent::dropped) s.drop_requested = true;
@@ -140,7 +127,7 @@ void serve_clock(session& s) {
 void serve_time_block(session& s) {
     const std::vector<unsigned char> block = s.pending;
     enter(s, expect::command);
-    const auto value = static_cast<std::uint32_t>(get_le(block.data(), wire::time_value_size));
+    const auto value = static_cast<std::uint32_t>(read_le(block.data(), wire::time_value_size));
     const bool filled = std::all_of(block.begin() + wire::time_value_size, block.end(),
                                     [](unsigned char b) { return b == wire::cmd_clock; });
     serve(s, "time-block", {std::nullopt, [&] {
@@ -156,69 +143,44 @@ void serve_time_block(session& s) {
 
 void serve_ota_request(session& s) {
     serve(s, "ota-request", {raw_answer(wire::ota_request_ack), [&] {
-                                 s.ota_controlled = false;
+                                 s.update.controlled = false;
                                  enter(s, expect::ota_control);
                              },
                              "waiting for the control block"});
 }
 
 void serve_ota_control(session& s) {
-    const auto length = static_cast<std::uint32_t>(get_le(s.pending.data(), wire::ota_control_value_size));
-    const auto crc = static_cast<std::uint32_t>(
-        get_le(s.pending.data() + wire::ota_control_value_size, wire::ota_control_value_size));
+    const ota_control control = read_ota_control(s.pending.data());
     enter(s, expect::command);
     serve(s, "ota-control", {raw_answer(wire::ota_control_ack), [&] {
-                                 s.ota = start_receive(length, crc);
-                                 s.ota_controlled = true;
-                                 with_state(s.core, [&](box_state& b) {
-                                     b.firmware.announced_length = length;
-                                     b.firmware.announced_crc = crc;
-                                 });
+                                 accept_control(s.core, s.update, control);
                              },
-                             "image of " + std::to_string(length) + " bytes announced"});
+                             "image of " + std::to_string(control.length) + " bytes announced"});
 }
 
 // A start request without accepted control values is ignored: the box is
 // not in an update and has nothing to receive the image into.
 void serve_ota_start(session& s) {
-    if (!s.ota_controlled) {
+    if (!s.update.controlled) {
         s.core.log.note(link_name, "ota-start: ignored, no control values accepted");
         return;
     }
     serve(s, "ota-start", {raw_answer(wire::ota_start_ack), [&] {
-                               s.ota = start_receive(s.ota.length, s.ota.crc);
+                               begin_transfer(s.update);
                                enter(s, expect::image);
                            },
                            "receiving the image"});
 }
 
 void serve_ota_verify(session& s) {
-    const bool good = s.ota_controlled && image_verifies(s.ota);
-    const firmware_receive received = s.ota;
-    serve(s, "ota-verify", {raw_answer(good ? wire::ota_done_ack : wire::ota_failed), [&] {
-                                s.ota_controlled = false;
-                                with_state(s.core, [&](box_state& b) {
-                                    b.firmware.received = received.received;
-                                    if (good) {
-                                        ++b.firmware.verified;
-                                        b.firmware.image = received.image;
-                                    } else {
-                                        ++b.firmware.rejected;
-                                    }
-                                });
-                            },
-                            std::to_string(received.received) + " bytes " +
-                                (good ? "verified" : "do not match the control values")});
+    const bool good = transfer_verifies(s.update);
+    serve(s, "ota-verify", {raw_answer(good ? wire::ota_done_ack : wire::ota_failed),
+                            [&] { conclude_update(s.core, s.update, good); }, verify_note(s.update, good)});
 }
 
 void serve_usage_count(session& s) {
-    const auto count = with_state(s.core, [](box_state& b) { return static_cast<std::uint32_t>(b.usage_log.size()); });
-    serve(s, "usage-count", {raw_answer(le32_bytes(count)), [&] {
-                                 with_state(s.core, [](box_state& b) {
-                                     b.usage_cursor = 0;
-                                     b.usage_sent = false;
-                                 });
-                             },
+    const std::uint32_t count = usage_entry_count(s.core);
+    serve(s, "usage-count", {raw_answer(le32_bytes(count)), [&] { with_state(s.core, rewind_usage); },
                              std::to_string(count) + " entries"});
 }
 
@@ -231,8 +193,7 @@ void serve_usage_start(session& s) {
 }
 
 void serve_usage_end(session& s) {
-    serve(s, "usage-end", {std::nullopt, [&] { with_state(s.core, [](box_state& b) { b.usage_cursor = 0; }); },
-                           "download over"});
+    serve(s, "usage-end", {std::nullopt, [&] { with_state(s.core, rewind_usage); }, "download over"});
 }
 
 // ---- parsing -----------------------------------------------------------------------
@@ -281,15 +242,8 @@ void feed_command_byte(session& s, unsigned char b) {
     }
 }
 
-// Collects a fixed-size block; true when it is complete.
-std::size_t collect(session& s, const unsigned char* data, std::size_t size, std::size_t wanted) {
-    const std::size_t taken = std::min(size, wanted - std::min(wanted, s.pending.size()));
-    s.pending.insert(s.pending.end(), data, data + taken);
-    return taken;
-}
-
 void end_transfer_with_verify(session& s) {
-    drop_image_tail(s.ota, verify_block.size());
+    drop_image_tail(s.update.receive, verify_block.size());
     enter(s, expect::command);
     ::tcflush(s.core.pty_slave, TCIFLUSH);
     serve_ota_verify(s);
@@ -299,14 +253,10 @@ void end_transfer_with_verify(session& s) {
 // when it follows an image of the announced length, else when the line
 // goes quiet behind it.
 std::size_t feed_image(session& s, const unsigned char* data, std::size_t size) {
-    const std::uint64_t exact_end = std::uint64_t{s.ota.length} + verify_block.size();
-    std::size_t take = size;
-    if (s.ota.received < exact_end) take = static_cast<std::size_t>(std::min<std::uint64_t>(size, exact_end - s.ota.received));
-    add_image_bytes(s.ota, data, take, s.core.cfg.firmware_capacity);
-    if (s.ota.received == exact_end && image_ends_with(s.ota, verify_block.data(), verify_block.size())) {
-        end_transfer_with_verify(s);
-    }
-    return take;
+    const std::size_t taken =
+        add_transfer_bytes(s.update.receive, data, size, verify_block.size(), s.core.cfg.firmware_capacity);
+    if (ends_on_time(s.update.receive, verify_block)) end_transfer_with_verify(s);
+    return taken;
 }
 
 void feed(session& s, const unsigned char* data, std::size_t size) {
@@ -317,15 +267,15 @@ void feed(session& s, const unsigned char* data, std::size_t size) {
                 feed_command_byte(s, data[i++]);
                 break;
             case expect::time_block:
-                i += collect(s, data + i, size - i, wire::time_block_size);
+                i += collect_bytes(s.pending, data + i, size - i, wire::time_block_size);
                 if (s.pending.size() == wire::time_block_size) serve_time_block(s);
                 break;
             case expect::ota_control:
-                i += collect(s, data + i, size - i, wire::ota_control_size);
+                i += collect_bytes(s.pending, data + i, size - i, wire::ota_control_size);
                 if (s.pending.size() == wire::ota_control_size) serve_ota_control(s);
                 break;
             case expect::settings_record:
-                i += collect(s, data + i, size - i, wire::standard_record_size);
+                i += collect_bytes(s.pending, data + i, size - i, wire::standard_record_size);
                 if (s.pending.size() == wire::standard_record_size) serve_settings_record(s, record_layout::standard);
                 break;
             case expect::image:
@@ -348,10 +298,7 @@ std::optional<steady::time_point> quiet_deadline(const session& s) {
         case expect::ota_control:
             return s.last_byte + partial_give_up;
         case expect::image:
-            if (image_ends_with(s.ota, verify_block.data(), verify_block.size())) {
-                return s.last_byte + transfer_end_quiet;
-            }
-            return s.last_byte + transfer_give_up;
+            return s.last_byte + (may_end_when_quiet(s.update.receive, verify_block) ? transfer_end_quiet : transfer_give_up);
     }
     return std::nullopt;
 }
@@ -376,12 +323,12 @@ void on_quiet(session& s) {
             enter(s, expect::command);
             break;
         case expect::image:
-            if (image_ends_with(s.ota, verify_block.data(), verify_block.size())) {
+            if (may_end_when_quiet(s.update.receive, verify_block)) {
                 end_transfer_with_verify(s);
                 return;
             }
-            s.core.log.note(link_name, "transfer abandoned after " + std::to_string(s.ota.received) + " bytes");
-            s.ota_controlled = false;
+            s.core.log.note(link_name, "transfer abandoned after " + std::to_string(s.update.receive.received) + " bytes");
+            s.update.controlled = false;
             enter(s, expect::command);
             break;
     }

@@ -5,8 +5,10 @@
 namespace wqbox {
 namespace {
 
-// Long transfers (firmware images) are shown by their start only.
-constexpr std::size_t bytes_shown = 16;
+// Long transfers (firmware images) are shown by their start only: a few
+// bytes in hex, more as text, where the words and identification are.
+constexpr std::size_t hex_bytes_shown = 16;
+constexpr std::size_t text_bytes_shown = 64;
 constexpr unsigned char first_printable = 0x20;
 constexpr unsigned char last_printable = 0x7E;
 
@@ -19,8 +21,8 @@ void transcript::traffic(std::string_view link, bool from_host, const unsigned c
                          std::size_t size) {
     if (!enabled()) return;
     std::string body = std::to_string(size) + (size == 1 ? " byte  " : " bytes ");
-    body += hex_text(data, size, bytes_shown);
-    body += "  |" + plain_text(data, size, bytes_shown) + "|";
+    body += hex_text(data, size, hex_bytes_shown);
+    body += "  |" + plain_text(data, size, text_bytes_shown) + "|";
     emit(link, from_host ? "host>box" : "box>host", body);
 }
 
