@@ -337,6 +337,22 @@ TEST_F(BluetoothBox, ShortImageIsRejectedWhenTheLineGoesQuiet) {
     EXPECT_EQ(box->state().firmware.received, 100u);
 }
 
+TEST_F(BluetoothBox, ResetEndsABrokenOffTransferAsTheHostLeaves) {
+    start_box();
+    {
+        auto link = connect();
+        ask(link, "BT_OTA_REQ", 14);
+        std::vector<unsigned char> control(16, 0);
+        put_le32(control, 0, 1000);
+        exchange(link, framed(control), 14);
+        ask(link, "BT_OTA_STR", 14);
+        link.send(std::vector<unsigned char>(300, 0x5A));
+        link.send(framed("BT_OTA_RST"));
+    }
+    EXPECT_TRUE(eventually([&] { return box->state().count.ota_resets == 1; }));
+    EXPECT_EQ(box->state().firmware.verified, 0u);
+}
+
 // Faults: the bytes that arrive for a request, and what follows them.
 struct bt_fault_case {
     const char* name;

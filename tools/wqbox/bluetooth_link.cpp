@@ -512,6 +512,9 @@ void serve_connection(box_core& core, int fd) {
         const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
         if (n == 0) {
             core.log.note(link_name, "host closed the connection");
+            // What was still waiting for the line to go quiet ends here: a
+            // reset frame behind a broken-off image, say.
+            if (s.state != expect::frames) on_quiet(s);
             return;
         }
         if (n < 0) {
