@@ -356,7 +356,7 @@ TEST_F(BluetoothBox, ResetEndsABrokenOffTransferAsTheHostLeaves) {
 // Faults: the bytes that arrive for a request, and what follows them.
 struct bt_fault_case {
     const char* name;
-    const char* spec;
+    const char* spelling;
     const char* request;
     std::string expected;
     bool hangs_up;
@@ -368,7 +368,7 @@ class BluetoothFault : public BluetoothBox, public ::testing::WithParamInterface
 
 TEST_P(BluetoothFault, ShapesTheAnswer) {
     const bt_fault_case& c = GetParam();
-    start_box_with_fault(c.spec);
+    start_box_with_fault(c.spelling);
     auto link = connect();
     link.send(framed(c.request));
     EXPECT_EQ(text_of(link.receive(c.expected.size() + 1, 700ms)), c.expected);

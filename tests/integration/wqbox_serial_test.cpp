@@ -267,7 +267,7 @@ TEST_F(SerialBox, UsageLogIsServedEntryByEntry) {
 // Faults on the settings read: what the host receives instead.
 struct read_fault_case {
     const char* name;
-    const char* spec;
+    const char* spelling;
     std::size_t size;      // bytes that arrive
     const char* begins;    // what they begin with ("" to skip)
 };
@@ -278,7 +278,7 @@ class SerialReadFault : public SerialBox, public ::testing::WithParamInterface<r
 
 TEST_P(SerialReadFault, ShapesTheAnswer) {
     const read_fault_case& c = GetParam();
-    start_box_with_fault(c.spec);
+    start_box_with_fault(c.spelling);
     auto line = host();
     line.send(command_block(0x2B));
     const auto got = line.receive(long_size + 10, 700ms);
@@ -397,7 +397,7 @@ TEST(WqboxCrc, MatchesTheStandardCheckValue) {
     EXPECT_EQ(wqbox::crc32(data.data(), data.size()), reference_crc32(data));
 }
 
-TEST(WqboxFaultSpec, RejectsWhatItCannotRead) {
+TEST(WqboxFaultSpelling, RejectsWhatItCannotRead) {
     wqbox::fault f;
     std::string error;
     for (const char* bad : {"probe", "nosuch:silent", "probe:explode", "probe:silent:3", "probe:cut:x",

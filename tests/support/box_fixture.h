@@ -10,10 +10,10 @@
 #include "pty_peer.h"
 
 // A fault from its command-line spelling, e.g. "probe:silent@1".
-inline wqbox::fault fault_from(const char* spec) {
+inline wqbox::fault fault_from(const char* spelling) {
     wqbox::fault f;
     std::string error;
-    EXPECT_TRUE(wqbox::parse_fault(spec, &f, &error)) << spec << ": " << error;
+    EXPECT_TRUE(wqbox::parse_fault(spelling, &f, &error)) << spelling << ": " << error;
     return f;
 }
 
@@ -27,9 +27,9 @@ protected:
         box = wqbox::emulator::start(cfg, &error);
         ASSERT_TRUE(box) << error;
     }
-    void start_box_with_fault(const char* spec) {
+    void start_box_with_fault(const char* spelling) {
         wqbox::config cfg;
-        cfg.faults = {fault_from(spec)};
+        cfg.faults = {fault_from(spelling)};
         start_box(cfg);
     }
     std::string path(const std::string& name) const { return dir.path() + "/" + name; }

@@ -112,29 +112,29 @@ const std::vector<std::string_view>& request_names() {
     return names;
 }
 
-bool parse_fault(std::string_view spec, fault* out, std::string* error) {
+bool parse_fault(std::string_view spelling, fault* out, std::string* error) {
     fault f;
-    const auto at = spec.rfind('@');
+    const auto at = spelling.rfind('@');
     if (at != std::string_view::npos) {
         std::uint64_t times = 0;
-        if (!parse_number(spec.substr(at + 1), &times) || times == 0) {
+        if (!parse_number(spelling.substr(at + 1), &times) || times == 0) {
             *error = "@ takes a positive number of requests";
             return false;
         }
         f.times = static_cast<int>(times);
-        spec = spec.substr(0, at);
+        spelling = spelling.substr(0, at);
     }
-    const auto first = spec.find(':');
+    const auto first = spelling.find(':');
     if (first == std::string_view::npos) {
         *error = "expected REQUEST:KIND[:ARG][@TIMES]";
         return false;
     }
-    f.request = std::string(spec.substr(0, first));
+    f.request = std::string(spelling.substr(0, first));
     if (!known_request(f.request)) {
         *error = "unknown request '" + f.request + "'";
         return false;
     }
-    const std::string_view rest = spec.substr(first + 1);
+    const std::string_view rest = spelling.substr(first + 1);
     const auto second = rest.find(':');
     const std::string_view kind = rest.substr(0, second);
     const auto match = std::find_if(std::begin(kind_names), std::end(kind_names),

@@ -39,7 +39,7 @@ const std::vector<std::string_view>& request_names();
 
 // Parses REQUEST:KIND[:ARG][@TIMES], e.g. "read-settings:shorten:1",
 // "BTREAD_BAT:split:2/300", "BTWRTE_REQ:silent@1", "probe:word:NOPE".
-bool parse_fault(std::string_view spec, fault* out, std::string* error);
+bool parse_fault(std::string_view spelling, fault* out, std::string* error);
 
 // ---- shaping an answer -----------------------------------------------------------
 
