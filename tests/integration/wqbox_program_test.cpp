@@ -1,0 +1,96 @@
+// The wqbox program: it serves until SIGINT or SIGTERM and then leaves
+// nothing behind.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "pty_peer.h"
+#include "raw_host.h"
+
+extern char** environ;
+
+namespace {
+
+using namespace std::chrono_literals;
+
+pid_t run_program(const std::vector<std::string>& arguments) {
+    std::vector<char*> argv;
+    std::string program = WQBOX_PROGRAM;
+    argv.push_back(program.data());
+    std::vector<std::string> copies = arguments;
+    for (std::string& a : copies) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    pid_t pid = -1;
+    const int error = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    return error == 0 ? pid : -1;
+}
+
+int exit_status(pid_t pid) {
+    int status = 0;
+    if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
+    return WEXITSTATUS(status);
+}
+
+std::string devices_text(const std::string& dir) {
+    std::ifstream in(dir + "/devices");
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+class WqboxProgram : public ::testing::TestWithParam<int> {};
+
+TEST_P(WqboxProgram, StopsCleanlyOnSignal) {
+    temp_dir dir;
+    const pid_t pid = run_program({"--com-dir", dir.path(), "--bt-dir", dir.path(), "--com", "4",
+                                   "--name", "Signal test"});
+    ASSERT_GT(pid, 0);
+    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    while (devices_text(dir.path()).empty() && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(10ms);
+    }
+    EXPECT_EQ(devices_text(dir.path()), "00:11:22:33:44:AA Signal test\n");
+    {
+        auto line = raw_host::open_tty(dir.path() + "/COM4");
+        line.send(command_block(0x7D));
+        EXPECT_EQ(line.receive(33, 2s).size(), 33u) << "the program serves the probe";
+    }
+    kill(pid, GetParam());
+    EXPECT_EQ(exit_status(pid), 0);
+    EXPECT_EQ(devices_text(dir.path()), "");
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(dir.path() + "/COM4")));
+    EXPECT_FALSE(std::filesystem::exists(dir.path() + "/00:11:22:33:44:AA"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, WqboxProgram, ::testing::Values(SIGINT, SIGTERM),
+                         [](const auto& info) { return info.param == SIGINT ? "SIGINT" : "SIGTERM"; });
+
+TEST(WqboxProgramArguments, ABadArgumentStopsItBeforeItStarts) {
+    temp_dir dir;
+    for (const std::vector<std::string>& arguments :
+         {std::vector<std::string>{"--com-dir", dir.path(), "--com", "16"},
+          std::vector<std::string>{"--com-dir", dir.path(), "--fault", "probe:explode"},
+          std::vector<std::string>{"--com-dir", dir.path(), "--serial-format", "medium"},
+          std::vector<std::string>{"--bogus"}}) {
+        const pid_t pid = run_program(arguments);
+        ASSERT_GT(pid, 0);
+        EXPECT_EQ(exit_status(pid), 2) << arguments.back();
+    }
+    EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
+}
+
+}  // namespace

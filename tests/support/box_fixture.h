@@ -1,0 +1,39 @@
+// A box emulator in a fresh directory for the length of one test.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "box.h"
+#include "pty_peer.h"
+
+// A fault from its command-line spelling, e.g. "probe:silent@1".
+inline wqbox::fault fault_from(const char* spelling) {
+    wqbox::fault f;
+    std::string error;
+    EXPECT_TRUE(wqbox::parse_fault(spelling, &f, &error)) << spelling << ": " << error;
+    return f;
+}
+
+class BoxTest : public ::testing::Test {
+protected:
+    // Starts the box with `cfg`, both links in the test's directory.
+    void start_box(wqbox::config cfg = {}) {
+        cfg.com_dir = dir.path();
+        cfg.bt_dir = dir.path();
+        std::string error;
+        box = wqbox::emulator::start(cfg, &error);
+        ASSERT_TRUE(box) << error;
+    }
+    void start_box_with_fault(const char* spelling) {
+        wqbox::config cfg;
+        cfg.faults = {fault_from(spelling)};
+        start_box(cfg);
+    }
+    std::string path(const std::string& name) const { return dir.path() + "/" + name; }
+
+    temp_dir dir;
+    std::unique_ptr<wqbox::emulator> box;
+};
