@@ -414,4 +414,20 @@ TEST_F(BluetoothBox, RawRecordSplitArrivesInPieces) {
     EXPECT_EQ(link.receive(64, 2s).size(), 64u);
 }
 
+// A paced Bluetooth link takes the answer's line time but hands it over in
+// one piece, as a radio link does; the host takes a usage record with one
+// receive call.
+TEST_F(BluetoothBox, PacedLinkDeliversAnAnswerWhole) {
+    wqbox::config cfg;
+    cfg.baud = 57600;
+    start_box(cfg);
+    auto link = connect();
+    const auto start = std::chrono::steady_clock::now();
+    link.send(framed("BTUDAT_STR"));
+    EXPECT_EQ(link.receive(1, 1s).size(), 1u);
+    // 128 bytes at 5760 bytes a second: 22 ms.
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 20ms);
+    EXPECT_EQ(link.receive(127, 0ms).size(), 127u) << "the rest came with the first byte";
+}
+
 }  // namespace

@@ -36,9 +36,16 @@ sent write_all(link_io& io, const unsigned char* data, std::size_t size) {
 }
 
 // Writes one piece, at line rate when the line is paced, and records it.
+// A serial line carries it byte by byte; a Bluetooth link carries it in a
+// packet, which the host receives whole once its line time has passed (the
+// host takes a usage record with one receive call).
 sent write_piece(link_io& io, const unsigned char* data, std::size_t size) {
     sent result = sent::ok;
     if (io.byte_time.count() == 0) {
+        result = write_all(io, data, size);
+    } else if (io.is_socket) {
+        const auto line_time = io.byte_time * static_cast<std::int64_t>(size);
+        if (!sleep_until(io.core, steady::now() + line_time)) return sent::stopping;
         result = write_all(io, data, size);
     } else {
         auto next = steady::now();
