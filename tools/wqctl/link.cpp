@@ -1,0 +1,129 @@
+// Which box a command talks to: a COM port number, a Bluetooth address, or
+// a Bluetooth name that the connect check turns into the address.
+#include "link.h"
+
+#include <cctype>
+#include <cstdio>
+
+#include "commands.h"
+
+namespace wqctl {
+namespace {
+
+constexpr int lowest_port = 1;
+constexpr int highest_port = 15;
+constexpr std::size_t bt_address_text_size = 17;  // "XX:XX:XX:XX:XX:XX"
+constexpr int bt_address_bytes = 6;
+
+int hex_digit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    const char lower = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (lower >= 'a' && lower <= 'f') return lower - 'a' + 10;
+    return -1;
+}
+
+std::optional<report> serial_link(const std::string& port_text, link* target) {
+    int port = 0;
+    if (!parse_port(port_text, &port)) return usage_error("--port takes a COM port number from 1 to 15");
+    target->type = link::kind::serial;
+    target->port = port;
+    target->label = "COM" + std::to_string(port);
+    return std::nullopt;
+}
+
+std::optional<report> bt_link(const std::string& address_text, link* target) {
+    if (!parse_bt_address(address_text, &target->address))
+        return usage_error("--bt takes a Bluetooth address XX:XX:XX:XX:XX:XX");
+    target->type = link::kind::bluetooth;
+    target->label = format_bt_address(target->address);
+    return std::nullopt;
+}
+
+std::optional<report> named_link(const std::string& name, int language, link* target) {
+    report check = connect_by_name(name, language, &target->address);
+    if (check.result != outcome::ok) return check;
+    target->type = link::kind::bluetooth;
+    target->label = format_bt_address(target->address);
+    return std::nullopt;
+}
+
+int link_options_given(const command_line& line) {
+    return int(line.port.has_value()) + int(line.bt.has_value()) + int(line.name.has_value());
+}
+
+}  // namespace
+
+bool parse_port(std::string_view text, int* port) {
+    long long number = 0;
+    if (!parse_number(text, lowest_port, highest_port, &number)) return false;
+    *port = static_cast<int>(number);
+    return true;
+}
+
+std::string format_bt_address(BTH_ADDR address) {
+    char text[bt_address_text_size + 1];
+    std::snprintf(text, sizeof text, "%02llX:%02llX:%02llX:%02llX:%02llX:%02llX",
+                  (address >> 40) & 0xFF, (address >> 32) & 0xFF, (address >> 24) & 0xFF,
+                  (address >> 16) & 0xFF, (address >> 8) & 0xFF, address & 0xFF);
+    return text;
+}
+
+bool parse_bt_address(std::string_view text, BTH_ADDR* address) {
+    if (text.size() != bt_address_text_size) return false;
+    BTH_ADDR value = 0;
+    for (int i = 0; i < bt_address_bytes; ++i) {
+        const std::size_t at = static_cast<std::size_t>(i) * 3;
+        const int high = hex_digit(text[at]);
+        const int low = hex_digit(text[at + 1]);
+        if (high < 0 || low < 0 || (i + 1 < bt_address_bytes && text[at + 2] != ':')) return false;
+        value = (value << 8) | static_cast<BTH_ADDR>(high * 16 + low);
+    }
+    *address = value;
+    return true;
+}
+
+report connect_by_name(const std::string& name, int language, BTH_ADDR* address) {
+    char message[message_size] = {};
+    return from_status("wq_connect_to_bt_device",
+                       wq_connect_to_bt_device(address, name.c_str(), message, language), message);
+}
+
+report open_serial_handle(const invocation& call, int* handle) {
+    char message[message_size] = {};
+    return from_status("wq_ota_open_port",
+                       wq_ota_open_port(call.target.port, message, call.language, handle), message);
+}
+
+report open_kept_connection(const invocation& call, unsigned* socket) {
+    char message[message_size] = {};
+    return from_status("wq_bt_ota_connect",
+                       wq_bt_ota_connect(call.target.address, socket, message, call.language), message);
+}
+
+std::optional<report> resolve_link(const command_line& line, const invocation& call, link* target) {
+    const command_spec& c = *call.command;
+    const int given = link_options_given(line);
+    if (given > 1) return usage_error("give one of --port, --bt and --name");
+    if (c.needs == link_need::none) {
+        // With --sim the link options still place the emulated box.
+        if (given && !line.sim) return usage_error(std::string(c.name) + " takes no link option");
+        return std::nullopt;
+    }
+    if (line.port) {
+        if (c.needs == link_need::bluetooth)
+            return usage_error(std::string(c.name) + " works over Bluetooth only: give --bt or --name");
+        return serial_link(*line.port, target);
+    }
+    if (line.bt) return bt_link(*line.bt, target);
+    if (line.name) return named_link(*line.name, call.language, target);
+    if (!line.sim) {
+        return usage_error(std::string(c.name) + " needs a link: " +
+                           (c.needs == link_need::bluetooth ? "--bt ADDRESS or --name NAME"
+                                                            : "--port N, --bt ADDRESS or --name NAME"));
+    }
+    // The emulated box: serial COM1 where the command has a serial form.
+    if (c.needs == link_need::any) return serial_link("1", target);
+    return bt_link(std::string(sim_bt_address), target);
+}
+
+}  // namespace wqctl

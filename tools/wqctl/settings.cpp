@@ -1,0 +1,326 @@
+// settings read | write | defaults, over either link.
+#include <array>
+#include <cctype>
+#include <cstdint>
+
+#include "commands.h"
+
+namespace wqctl {
+namespace {
+
+// A text field of the settings record: its option, its name in the output,
+// its bit in the fields selector, the room in the record and whether the
+// library converts the host's UTF-8 to single bytes before storing it.
+struct text_field {
+    const char* option;
+    const char* key;
+    unsigned bit;
+    std::size_t size;
+    bool converted;
+};
+
+constexpr std::array<text_field, 8> text_fields = {{
+    {"--text-1", "text_1", 0x0001, 32, true},
+    {"--text-2", "text_2", 0x0002, 32, true},
+    {"--text-3", "text_3", 0x0004, 32, false},
+    {"--text-4", "text_4", 0x0008, 64, true},
+    {"--text-5", "text_5", 0x0080, 32, true},
+    {"--text-6", "text_6", 0x0100, 32, false},
+    {"--text-7", "text_7", 0x0800, 48, false},
+    {"--text-8", "text_8", 0x1000, 32, false},
+}};
+constexpr std::size_t text_7 = 6;
+constexpr std::size_t text_8 = 7;
+constexpr std::size_t safe_text_7_size = 40;
+constexpr unsigned number_bit = 0x0400;
+constexpr unsigned mode_bit = 0x2000;
+
+constexpr long long number_limit = 65535;
+constexpr long long safe_number_limit = 999;  // the safe record keeps the number as 3 digits
+constexpr long long safe_mode_low = -999999;  // ... and the mode as 7 characters
+constexpr long long safe_mode_high = 9999999;
+constexpr long long highest_choice = 4;
+constexpr long long largest_byte = 255;
+constexpr long long choice_with_values = 4;  // the choice whose byte and number count
+constexpr unsigned no_choice = 0xFF;  // outside 0..4: the choice fields are left out
+constexpr int address_mode = 3;
+constexpr std::size_t address_buffer = 16;
+constexpr std::size_t address_limit = 15;
+// Every output of a read is at most 64 bytes; the buffers leave room.
+constexpr std::size_t read_buffer = 128;
+
+struct write_request {
+    std::array<std::string, text_fields.size()> texts;
+    std::string number;
+    std::string choice_number;
+    unsigned choice = no_choice;
+    int choice_byte = 0;
+    int mode = 0;
+    std::array<std::array<char, address_buffer>, 3> addresses{};
+    unsigned fields = 0;
+    json::array written;
+};
+
+std::optional<report> check_record_options(const invocation& call) {
+    if (call.has("--short") && !call.serial()) return usage_error("--short is for the serial link");
+    if (call.has("--safe") && call.serial()) return usage_error("--safe is for Bluetooth");
+    return std::nullopt;
+}
+
+// The number of characters a UTF-8 text becomes, or -1 when a character
+// has no single-byte form.
+long single_byte_length(std::string_view text) {
+    long count = 0;
+    for (std::size_t i = 0; i < text.size(); ++count) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        if (lead < 0x80) {
+            i += 1;
+            continue;
+        }
+        if ((lead != 0xC2 && lead != 0xC3) || i + 1 >= text.size() ||
+            (static_cast<unsigned char>(text[i + 1]) & 0xC0) != 0x80)
+            return -1;
+        i += 2;
+    }
+    return count;
+}
+
+std::optional<report> take_text(const invocation& call, std::size_t index, write_request* w) {
+    const text_field& f = text_fields[index];
+    const std::string text = call.value(f.option);
+    const std::size_t size = index == text_7 && call.has("--safe") ? safe_text_7_size : f.size;
+    const long length = f.converted ? single_byte_length(text) : static_cast<long>(text.size());
+    if (length < 0) return usage_error(std::string(f.option) + " takes Latin-1 characters only");
+    if (static_cast<std::size_t>(length) > size - 1) {
+        return usage_error(std::string(f.option) + " takes at most " + std::to_string(size - 1) +
+                           (f.converted ? " characters" : " bytes"));
+    }
+    w->texts[index] = text;
+    w->fields |= f.bit;
+    w->written.emplace_back(f.key);
+    return std::nullopt;
+}
+
+std::optional<report> take_number(const invocation& call, write_request* w) {
+    long long number = 0;
+    const long long limit = call.has("--safe") ? safe_number_limit : number_limit;
+    if (auto error = number_option(call, "--number", 0, limit, &number)) return error;
+    w->number = std::to_string(number);
+    w->fields |= number_bit;
+    w->written.emplace_back("number");
+    return std::nullopt;
+}
+
+std::optional<report> take_mode(const invocation& call, write_request* w) {
+    long long mode = 0;
+    const bool safe = call.has("--safe");
+    if (auto error = number_option(call, "--mode", safe ? safe_mode_low : INT32_MIN,
+                                   safe ? safe_mode_high : INT32_MAX, &mode))
+        return error;
+    w->mode = static_cast<int>(mode);
+    w->fields |= mode_bit;
+    w->written.emplace_back("mode");
+    return std::nullopt;
+}
+
+std::optional<report> take_choice(const invocation& call, write_request* w) {
+    const bool extras = call.has("--choice-byte") || call.has("--choice-number");
+    if (!call.has("--choice")) {
+        if (extras) return usage_error("--choice-byte and --choice-number go with --choice 4");
+        return std::nullopt;
+    }
+    long long choice = 0;
+    if (auto error = number_option(call, "--choice", 0, highest_choice, &choice)) return error;
+    if (extras && choice != choice_with_values)
+        return usage_error("--choice-byte and --choice-number go with --choice 4");
+    long long byte = 0;
+    long long number = 0;
+    if (call.has("--choice-byte"))
+        if (auto error = number_option(call, "--choice-byte", 0, largest_byte, &byte)) return error;
+    if (call.has("--choice-number"))
+        if (auto error = number_option(call, "--choice-number", 0, number_limit, &number)) return error;
+    w->choice = static_cast<unsigned>(choice);
+    w->choice_byte = static_cast<int>(byte);
+    w->choice_number = std::to_string(number);
+    w->written.emplace_back("choice");
+    return std::nullopt;
+}
+
+bool address_text_ok(std::string_view text) {
+    if (text.size() > address_limit) return false;
+    for (const char c : text) {
+        if (!std::isdigit(static_cast<unsigned char>(c)) && c != '.' && c != ',') return false;
+    }
+    return true;
+}
+
+// Address mode (mode 3, Bluetooth): the first two addresses take the place
+// of text_8 and the third is written with text_7. A field left out of a
+// pair would be overwritten with an empty text, so each pair goes together.
+std::optional<report> take_addresses(const invocation& call, write_request* w) {
+    const bool pair = call.has("--address-1") || call.has("--address-2");
+    const bool third = call.has("--address-3");
+    long long mode = 0;
+    const bool mode_3 = parse_number(call.value("--mode"), address_mode, address_mode, &mode);
+    if (!pair && !third && !mode_3) return std::nullopt;
+    if (call.serial()) {
+        if (pair || third) return usage_error("--address-1..3 are for Bluetooth");
+        return std::nullopt;  // the serial record keeps mode 3 as any other
+    }
+    if (call.has("--mode") && !mode_3) return usage_error("--address-1..3 need --mode 3 (address mode)");
+    if (call.has("--text-8")) return usage_error("in address mode --address-1 and --address-2 replace --text-8");
+    if (pair && !(call.has("--address-1") && call.has("--address-2")))
+        return usage_error("--address-1 and --address-2 are written together");
+    if (third != call.has("--text-7")) return usage_error("in address mode --address-3 is written with --text-7");
+    for (std::size_t i = 0; i < w->addresses.size(); ++i) {
+        const std::string text = call.value("--address-" + std::to_string(i + 1));
+        if (!address_text_ok(text))
+            return usage_error("an address takes up to 15 digits and dots, like 192.168.1.10");
+        text.copy(w->addresses[i].data(), text.size());
+    }
+    w->mode = address_mode;
+    if (pair) {
+        w->fields |= text_fields[text_8].bit;
+        w->written.emplace_back("address_1");
+        w->written.emplace_back("address_2");
+    }
+    if (third) w->written.emplace_back("address_3");
+    return std::nullopt;
+}
+
+std::optional<report> check_short_record(const invocation& call) {
+    if (call.has("--short") && (call.has("--text-8") || call.has("--mode")))
+        return usage_error("the short record has no text_8 and no mode");
+    return std::nullopt;
+}
+
+std::optional<report> build_request(const invocation& call, write_request* w) {
+    if (auto error = check_record_options(call)) return error;
+    if (auto error = check_short_record(call)) return error;
+    for (std::size_t i = 0; i < text_fields.size(); ++i) {
+        if (call.has(text_fields[i].option))
+            if (auto error = take_text(call, i, w)) return error;
+    }
+    if (call.has("--number"))
+        if (auto error = take_number(call, w)) return error;
+    if (call.has("--mode"))
+        if (auto error = take_mode(call, w)) return error;
+    if (auto error = take_choice(call, w)) return error;
+    if (auto error = take_addresses(call, w)) return error;
+    if (w->written.empty()) return usage_error("settings write needs at least one field (see --help)");
+    return std::nullopt;
+}
+
+report write_serial(const invocation& call, const write_request& w, char* message) {
+    const auto& t = w.texts;
+    return from_status(
+        "wq_write_settings",
+        wq_write_settings(call.target.port, t[0].c_str(), t[1].c_str(), t[2].c_str(), t[3].c_str(),
+                          w.number.c_str(), w.choice_number.c_str(), t[4].c_str(), t[5].c_str(),
+                          t[6].c_str(), t[7].c_str(), message, w.choice, w.choice_byte, w.mode,
+                          call.has("--short"), w.fields, call.language),
+        message);
+}
+
+report write_bt(const invocation& call, const write_request& w, char* message) {
+    const auto& t = w.texts;
+    const auto& a = w.addresses;
+    return from_status(
+        "wq_bt_write_settings",
+        wq_bt_write_settings(call.target.address, t[0].c_str(), t[1].c_str(), t[2].c_str(),
+                             t[3].c_str(), w.number.c_str(), w.choice_number.c_str(), t[4].c_str(),
+                             t[5].c_str(), t[6].c_str(), t[7].c_str(), a[0].data(), a[1].data(),
+                             a[2].data(), message, w.choice, static_cast<unsigned char>(w.choice_byte),
+                             w.mode, w.fields, call.has("--safe"), call.language),
+        message);
+}
+
+const char* record_name(const invocation& call) {
+    if (call.serial()) return call.has("--short") ? "short" : "long";
+    return call.has("--safe") ? "safe" : "standard";
+}
+
+// The outputs of a read, each a zeroed buffer.
+struct read_outputs {
+    std::array<std::array<char, read_buffer>, text_fields.size()> texts{};
+    std::array<char, read_buffer> number{}, choice_number{}, mode{};
+    std::array<std::array<char, read_buffer>, 3> addresses{};
+};
+
+std::string field(const std::array<char, read_buffer>& buffer) {
+    return box_text(c_text(buffer.data(), buffer.size()));
+}
+
+void add_read_values(const invocation& call, const read_outputs& out, report* r) {
+    const bool has_long_fields = !(call.serial() && call.has("--short"));
+    for (std::size_t i = 0; i < text_fields.size(); ++i) {
+        if (i == text_8 && !has_long_fields) continue;
+        r->add(text_fields[i].key, field(out.texts[i]));
+    }
+    r->add("number", field(out.number));
+    r->add("choice_number", field(out.choice_number));
+    if (has_long_fields) r->add("mode", field(out.mode));
+    // The address outputs mean something in address mode only.
+    if (!call.serial() && field(out.mode) == std::to_string(address_mode)) {
+        for (std::size_t i = 0; i < out.addresses.size(); ++i)
+            r->add("address_" + std::to_string(i + 1), field(out.addresses[i]));
+    }
+    r->add("record", record_name(call));
+}
+
+report read_serial(const invocation& call, read_outputs& o, char* message) {
+    auto& t = o.texts;
+    return from_status(
+        "wq_read_settings",
+        wq_read_settings(call.target.port, t[0].data(), t[1].data(), t[2].data(), t[3].data(),
+                         o.number.data(), o.choice_number.data(), t[4].data(), t[5].data(),
+                         t[6].data(), t[7].data(), o.mode.data(), message, call.has("--short"),
+                         call.language),
+        message);
+}
+
+report read_bt(const invocation& call, read_outputs& o, char* message) {
+    auto& t = o.texts;
+    auto& a = o.addresses;
+    return from_status(
+        "wq_bt_read_settings",
+        wq_bt_read_settings(call.target.address, t[0].data(), t[1].data(), t[2].data(), t[3].data(),
+                            o.number.data(), o.choice_number.data(), t[4].data(), t[5].data(),
+                            t[6].data(), t[7].data(), o.mode.data(), a[0].data(), a[1].data(),
+                            a[2].data(), message, call.has("--safe"), call.language),
+        message);
+}
+
+}  // namespace
+
+report run_settings_read(const invocation& call) {
+    if (auto error = check_record_options(call)) return *error;
+    read_outputs outputs;
+    char message[message_size] = {};
+    report r = call.serial() ? read_serial(call, outputs, message) : read_bt(call, outputs, message);
+    if (r.result == outcome::ok) add_read_values(call, outputs, &r);
+    return r;
+}
+
+report run_settings_write(const invocation& call) {
+    write_request request;
+    if (auto error = build_request(call, &request)) return *error;
+    char message[message_size] = {};
+    report r = call.serial() ? write_serial(call, request, message) : write_bt(call, request, message);
+    if (r.result != outcome::ok) return r;
+    r.add("written", std::move(request.written));
+    r.add("record", record_name(call));
+    return r;
+}
+
+report run_settings_defaults(const invocation& call) {
+    char message[message_size] = {};
+    if (call.serial()) {
+        return from_status("wq_default_settings",
+                           wq_default_settings(call.target.port, message, call.language), message);
+    }
+    return from_status("wq_bt_default_settings",
+                       wq_bt_default_settings(call.target.address, message, call.language), message);
+}
+
+}  // namespace wqctl

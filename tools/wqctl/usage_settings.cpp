@@ -1,0 +1,133 @@
+// usage-settings count | read | write: the box's opaque usage-settings block.
+#include <cctype>
+
+#include "commands.h"
+
+namespace wqctl {
+namespace {
+
+constexpr long long default_block_size = 64;
+constexpr long long largest_block = 65536;
+// A read receives the block as a frame payload, which the library stores
+// with two zero bytes behind it.
+constexpr int read_room = 2;
+// A write frames the block with "$$" and "##" in a work buffer of the size
+// the host gives.
+constexpr int write_room = 4;
+constexpr std::size_t dump_width = 16;
+
+std::string hex_of(const unsigned char* bytes, std::size_t size, const char* separator) {
+    static constexpr char digits[] = "0123456789abcdef";
+    std::string text;
+    for (std::size_t i = 0; i < size; ++i) {
+        if (i && *separator) text += separator;
+        text += digits[bytes[i] >> 4];
+        text += digits[bytes[i] & 0xF];
+    }
+    return text;
+}
+
+std::string hex_dump(const std::vector<unsigned char>& block) {
+    std::string table;
+    for (std::size_t at = 0; at < block.size(); at += dump_width) {
+        const std::size_t count = std::min(dump_width, block.size() - at);
+        char offset[32];
+        std::snprintf(offset, sizeof offset, "%04zx  ", at);
+        table += offset + hex_of(block.data() + at, count, " ") + "\n";
+    }
+    return table;
+}
+
+int hex_value(char c) {
+    if (std::isdigit(static_cast<unsigned char>(c))) return c - '0';
+    const int lower = std::tolower(static_cast<unsigned char>(c));
+    return lower >= 'a' && lower <= 'f' ? lower - 'a' + 10 : -1;
+}
+
+bool parse_hex(std::string_view text, std::vector<unsigned char>* bytes) {
+    int high = -1;
+    for (const char c : text) {
+        if (std::isspace(static_cast<unsigned char>(c))) continue;
+        const int digit = hex_value(c);
+        if (digit < 0) return false;
+        if (high < 0) {
+            high = digit;
+        } else {
+            bytes->push_back(static_cast<unsigned char>(high * 16 + digit));
+            high = -1;
+        }
+    }
+    return high < 0;
+}
+
+std::optional<report> block_to_write(const invocation& call, std::vector<unsigned char>* block) {
+    if (call.has("--in") == call.has("--hex")) return usage_error("give the block with --in FILE or --hex HEX");
+    if (call.has("--in") && !read_file(call.value("--in"), block))
+        return usage_error("cannot read " + call.value("--in"));
+    if (call.has("--hex") && !parse_hex(call.value("--hex"), block))
+        return usage_error("--hex takes pairs of hex digits");
+    if (block->size() > static_cast<std::size_t>(largest_block))
+        return usage_error("the block takes at most " + std::to_string(largest_block) + " bytes");
+    return std::nullopt;
+}
+
+}  // namespace
+
+report run_usage_settings_count(const invocation& call) {
+    unsigned count = 0;
+    char message[message_size] = {};
+    report r = from_status("wq_bt_get_usage_setting_cnt",
+                           wq_bt_get_usage_setting_cnt(call.target.address, &count, message,
+                                                       call.language),
+                           message);
+    if (r.result == outcome::ok) r.add("count", count);
+    return r;
+}
+
+report run_usage_settings_read(const invocation& call) {
+    long long size = default_block_size;
+    if (call.has("--size"))
+        if (auto error = number_option(call, "--size", 1, largest_block, &size)) return *error;
+    const int data_size = static_cast<int>(size);
+    std::vector<unsigned char> buffer(static_cast<std::size_t>(data_size + read_room));
+    char message[message_size] = {};
+    report r = from_status("wq_bt_read_usage_settings",
+                           wq_bt_read_usage_settings(call.target.address, data_size + read_room,
+                                                     data_size, buffer.data(), message, call.language),
+                           message);
+    if (r.result != outcome::ok) return r;
+    buffer.resize(static_cast<std::size_t>(data_size));
+    r.add("size", data_size);
+    if (call.has("--out")) {
+        const std::string path = call.value("--out");
+        if (!write_file(path, buffer.data(), buffer.size())) {
+            r.result = outcome::failed;
+            r.summary = "cannot write " + path;
+            return r;
+        }
+        r.summary = std::to_string(data_size) + " bytes written to " + path;
+        r.add("file", path);
+        return r;
+    }
+    r.add("data", hex_of(buffer.data(), buffer.size(), ""));
+    r.table = hex_dump(buffer);
+    return r;
+}
+
+report run_usage_settings_write(const invocation& call) {
+    std::vector<unsigned char> block;
+    block.reserve(1);  // a valid address even for an empty block
+    if (auto error = block_to_write(call, &block)) return *error;
+    const int data_size = static_cast<int>(block.size());
+    char message[message_size] = {};
+    report r = from_status("wq_bt_write_usage_settings",
+                           wq_bt_write_usage_settings(call.target.address, data_size,
+                                                      data_size + write_room, block.data(), message,
+                                                      call.language),
+                           message);
+    if (r.result == outcome::ok) r.summary = std::to_string(data_size) + " bytes written";
+    r.add("size", data_size);
+    return r;
+}
+
+}  // namespace wqctl
