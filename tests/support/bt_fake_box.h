@@ -1,34 +1,50 @@
-// Helpers for unit tests of Bluetooth exchanges on the fake platform.
+// Unit tests of Bluetooth exchanges: the scripted box at one address, its
+// frames, and what every command's own connection does when it fails.
 #pragma once
 
-#include <cstring>
 #include <string>
+#include <vector>
 
 #include "bluetooth/bt_link.h"
 #include "fake_fixture.h"
 
 inline constexpr BTH_ADDR test_box_address = 0x0011223344AAull;
 
-// A reply frame as the box sends it: "$$" + payload + "##".
-inline fake::bytes frame(const std::string& payload) {
-    return fake::text("$$") + fake::text(payload) + fake::text("##");
-}
-inline fake::bytes frame(const fake::bytes& payload) {
-    return fake::text("$$") + payload + fake::text("##");
+inline fake::link& bt_test_box() { return fake::bt_box(test_box_address); }
+
+// A frame as the box sends it: "$$" + payload + "##".
+inline bytes frame(const bytes& payload) { return fake::text("$$") + payload + fake::text("##"); }
+inline bytes frame(const std::string& payload) { return frame(fake::text(payload)); }
+
+// The box expects the command frame of `tag` and answers `reply`.
+inline box_script answers_tag(const char* tag, const bytes& reply = {}, std::int64_t after_ms = 0) {
+    return answers(frame(tag), reply, after_ms);
 }
 
-// Opens a configured socket to the scripted box at test_box_address, as a
-// kept connection would; close it with bt_end_kept_connection.
+// What a receive leaves when the box stayed silent, or hung up.
+inline constexpr wq_text read_timeout = {"An Error Occurred During Reading: 10060",
+                                         "An Error Occurred During Reading: 10060"};
+inline constexpr wq_text read_overflow = {"Read Overflow", "Read Overflow"};
+
+// Opens a configured socket to the box at test_box_address (script it
+// first), as a kept connection holds it; 0 when that failed.
 inline unsigned int open_test_socket() {
-    char message[128] = {};
+    char message[wq_message_size] = {};
     unsigned int socket = 0;
-    if (bt_call_winsock(message, 0) != 0) return 0;
     unsigned char address[bt_socket_address_size] = {};
-    for (int i = 0; i < 8; ++i) address[2 + i] = static_cast<unsigned char>(test_box_address >> (8 * i));
-    if (bt_get_bt_sock(address, &socket, message, 0) != 0) return 0;
-    return socket;
+    for (int i = 0; i < 8; ++i) {
+        address[2 + i] = static_cast<unsigned char>(test_box_address >> (8 * i));
+    }
+    if (bt_call_winsock(message, 0) != 0) return 0;
+    return bt_get_bt_sock(address, &socket, message, 0) == 0 ? socket : 0;
 }
 
-inline std::string as_text(const unsigned char* bytes) {
-    return std::string(reinterpret_cast<const char*>(bytes));
+// The two ways a command's own connection fails: the socket layer does not
+// start (nothing to end), or the box cannot be reached (the layer ended).
+inline std::vector<outcome> with_connection_failures(std::vector<outcome> rows) {
+    rows.push_back({"socket layer does not start", failing(fake::call::wsa_startup, 1, 10091), 1,
+                    {"Winsock 2.2 opening error!", "Winsock 2.2 opening error!"}, 0});
+    rows.push_back({"box out of range", failing(fake::call::connect, 1, 10060), 1,
+                    {"Socket Call Failed: 10060", "Socket Call Failed: 10060"}, 0, 0});
+    return rows;
 }

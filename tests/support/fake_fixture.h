@@ -1,35 +1,41 @@
-// A test on the fake platform: a fresh platform for every test, and at its
-// end no script mismatch and nothing left open.
+// Unit tests on the fake platform: a fresh platform for every test, and the
+// table runner every command test uses, one row per way the box behaves.
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
+#include <type_traits>
+#include <vector>
 
 #include "platform/fake.h"
+#include "text/messages.h"
+#include "wq.h"
 
 // Byte strings join with +, in every test.
 using fake::operator+;
+using fake::bytes;
+
+// The script was kept and everything obtained was given back.
+inline void expect_fake_clean() {
+    for (const std::string& error : fake::errors()) ADD_FAILURE() << error;
+    EXPECT_TRUE(fake::balanced()) << "a port, socket, lookup, heap block or start-up leaked";
+}
 
 class FakePlatformTest : public ::testing::Test {
 protected:
     void SetUp() override { fake::reset(); }
     void TearDown() override {
-        for (const std::string& error : fake::errors()) ADD_FAILURE() << error;
-        if (expect_balanced) {
-            EXPECT_TRUE(fake::balanced()) << "a port, socket, lookup, heap block or start-up leaked";
-        }
+        expect_fake_clean();
         fake::reset();
     }
-    // Set to false in a test that hands a port or socket to the host on purpose.
-    bool expect_balanced = true;
 };
 
 // A heap buffer of exactly `size` bytes, filled with `fill`, so that ASan
-// reports any write past its end.
+// reports any access past its end.
 struct exact_buffer {
     explicit exact_buffer(std::size_t size, char fill = 'X')
         : bytes(new char[size]), length(size) {
@@ -37,6 +43,121 @@ struct exact_buffer {
     }
     char* get() { return bytes.get(); }
     std::string str() const { return std::string(bytes.get(), strnlen(bytes.get(), length)); }
+    std::string all() const { return std::string(bytes.get(), length); }
     std::unique_ptr<char[]> bytes;
     std::size_t length;
 };
+
+// A host variable of exactly sizeof(T) bytes on the heap.
+template <class T>
+struct exact_value {
+    explicit exact_value(T initial) : buffer(sizeof(T)) {
+        std::memcpy(buffer.get(), &initial, sizeof(T));
+    }
+    T* get() { return reinterpret_cast<T*>(buffer.get()); }
+    T value() const {
+        T read;
+        std::memcpy(&read, buffer.bytes.get(), sizeof(T));
+        return read;
+    }
+    exact_buffer buffer;
+};
+
+inline std::string in_language(const wq_text& text, int language) {
+    return language != 0 ? text.german : text.english;
+}
+// What the runner puts into the message buffer before each call.
+inline constexpr wq_text earlier_message = {"earlier", "earlier"};
+inline constexpr wq_text no_message = {"", ""};
+
+using box_script = std::function<void(fake::link&)>;
+
+// The box expects `request` and sends `reply` `after_ms` after it.
+inline box_script answers(const bytes& request, const bytes& reply = {},
+                          std::int64_t after_ms = 0) {
+    return [=](fake::link& box) { box.expect(request).reply(reply, after_ms); };
+}
+// No box script; the `nth` next call of `c` fails.
+inline box_script failing(fake::call c, int nth = 1, int error = 10054) {
+    return [=](fake::link&) { fake::fail(c, nth, error); };
+}
+
+// One way the box behaves and what the call must make of it.
+struct outcome {
+    const char* what;
+    box_script box;  // empty: there is no box at all
+    int status;
+    wq_text message;
+    std::int64_t virtual_ms;
+    int writes = -1;  // writes or sends the box receives; -1: not counted
+};
+
+// Whether the call gives back the port or socket the host holds between
+// calls (single-shot calls and the ones that end a sequence) or keeps it.
+enum class host_link { released, kept };
+
+// Runs every row in both languages on a fresh fake platform, the box behind
+// `box_link`: status, message, virtual duration, every expected byte
+// received, and nothing leaked.
+inline void check_outcomes(const std::vector<outcome>& rows, fake::link& (*box_link)(),
+                           const std::function<int(char*, int)>& run,
+                           host_link after = host_link::released) {
+    for (const outcome& row : rows) {
+        for (int language : {0, 1}) {
+            SCOPED_TRACE(std::string(row.what) + (language ? " (German)" : " (English)"));
+            fake::reset();
+            fake::link* box = row.box ? &box_link() : nullptr;
+            if (box) row.box(*box);
+            exact_buffer message(wq_message_size, 'M');
+            std::strcpy(message.get(), earlier_message.english);
+            EXPECT_EQ(run(message.get(), language), row.status);
+            EXPECT_EQ(message.str(), in_language(row.message, language));
+            EXPECT_EQ(fake::now_ms(), row.virtual_ms);
+            if (box) {
+                EXPECT_TRUE(box->finished()) << "the box missed bytes it expected";
+            }
+            if (box && row.writes >= 0) {
+                EXPECT_EQ(box->writes().size(), std::size_t(row.writes));
+            }
+            if (after == host_link::released) {
+                expect_fake_clean();
+            } else {
+                const fake::tally t = fake::counts();
+                EXPECT_EQ(t.ports_closed + t.sockets_closed + t.cleanups, 0)
+                    << "the host's link was closed";
+                for (const std::string& error : fake::errors()) ADD_FAILURE() << error;
+            }
+        }
+    }
+    fake::reset();
+}
+
+// check_outcomes for rows that carry more than their outcome (in `expected`):
+// `run` gets the row as well.
+template <class Row>
+void check_rows(const std::vector<Row>& rows, fake::link& (*box_link)(),
+                const std::type_identity_t<std::function<int(const Row&, char*, int)>>& run,
+                host_link after = host_link::released) {
+    for (const Row& row : rows) {
+        check_outcomes({row.expected}, box_link,
+                       [&](char* message, int language) { return run(row, message, language); },
+                       after);
+    }
+}
+
+// ---- serial ---------------------------------------------------------------------
+
+inline fake::link& com1() { return fake::serial_port("COM1"); }
+
+inline constexpr wq_text port_not_opened = {
+    "Unable Open Port. Please Check Connections",
+    "Port konnte nicht ge\xF6" "ffnet werden. Verbindungen \xFC" "berpr\xFC" "fen"};
+
+// Opens COM1 (script it first) the way the host obtains a port it holds
+// between calls.
+inline int held_port() {
+    char message[wq_message_size];
+    int handle = -1;
+    wq_ota_open_port(1, message, 0, &handle);
+    return handle;
+}

@@ -1,115 +1,60 @@
 // The battery level and the stagnation flush over Bluetooth.
 #include <gtest/gtest.h>
 
-#include <cstdint>
-#include <optional>
-#include <string>
+#include <vector>
 
-#include "bt_command_checks.h"
-#include "wq.h"
+#include "bt_fake_box.h"
 
 namespace {
 
-using fake::bytes;
-
-constexpr const char* read_timeout = "An Error Occurred During Reading: 10060";
 constexpr int untouched_level = 0x7EADBEEF;
 
-using BtBatteryTest = FakePlatformTest;
-
-TEST_F(BtBatteryTest, BatteryOutcomes) {
+// The level is the reply's first byte, signed, read 10 s after the request.
+TEST(BtBattery, LevelOutcomes) {
+    const auto replies = [](const bytes& payload) {
+        return answers_tag("BTREAD_BAT", frame(payload));
+    };
     struct row {
-        const char* what;
-        std::optional<bytes> reply;  // the box's bytes; nullopt: none
-        bool hangs_up;               // the box drops the link after the request
-        int send_error;
-        int status;
+        outcome expected;
         int level;
-        const char* english;
-        const char* german;
-        std::int64_t virtual_ms;  // from the request's send
     };
-    const row rows[] = {
-        {"85", frame(bytes{0x55}), false, 0, 0, 85, "", "", 10000},
-        {"negative", frame(bytes{0xC8}), false, 0, 0, -56, "", "", 10000},
-        {"lowest", frame(bytes{0x80}), false, 0, 0, -128, "", "", 10000},
-        {"minus one", frame(bytes{0xFF}), false, 0, 0, -1, "", "", 10000},
-        {"empty payload", frame(""), false, 0, 0, 0, "", "", 10000},
-        {"a '#' ends the payload", frame(bytes{0x23}), false, 0, 0, 0, "", "", 10000},
-        {"a '$' is dropped", frame(bytes{0x24}), false, 0, 0, 0, "", "", 10000},
-        {"longer than the area", frame(fake::repeat(0x07, 12)), false, 0, 0, 7, "", "", 10000},
-        {"silent", std::nullopt, false, 0, 1, untouched_level, read_timeout, read_timeout, 11000},
-        {"link dropped", std::nullopt, true, 0, 1, untouched_level, "Read Overflow", "Read Overflow",
-         10000},
-        {"send fails", std::nullopt, false, 10054, 1, untouched_level,
-         "Send READ_BATT_LEVEL Failed.10054", "Senden READ_BATT_LEVEL fehlgeschlagen.10054", 0},
+    std::vector<row> rows = {
+        {{"85", replies({0x55}), 0, no_message, 10000}, 85},
+        {{"negative", replies({0xC8}), 0, no_message, 10000}, -56},
+        {{"empty payload", replies({}), 0, no_message, 10000}, 0},
+        {{"a '#' ends the payload", replies({0x23}), 0, no_message, 10000}, 0},
+        {{"longer than the area: cut", replies(fake::repeat(7, 12)), 0, no_message, 10000}, 7},
+        {{"silent", answers_tag("BTREAD_BAT"), 1, read_timeout, 10000 + 10 * 100}, untouched_level},
+        {{"send fails", failing(fake::call::send, 1, 10054), 1,
+          {"Send READ_BATT_LEVEL Failed.10054", "Senden READ_BATT_LEVEL fehlgeschlagen.10054"}, 0},
+         untouched_level},
     };
-    for (const row& r : rows) {
-        in_each_language(r.what, [&](int language) {
-            fake::link& box = fake::bt_box(test_box_address);
-            box.expect(fake::text("$$BTREAD_BAT##"));
-            if (r.reply) box.reply(*r.reply);
-            if (r.hangs_up) box.hang_up();
-            if (r.send_error) fake::fail(fake::call::send, 1, r.send_error);
-            exact_buffer message(wq_message_size, 'M');
-            exact_value<int> level(untouched_level);
-            EXPECT_EQ(wq_bt_read_batt(test_box_address, level.get(), message.get(), language),
-                      r.status);
-            EXPECT_EQ(level.value(), r.level);
-            EXPECT_EQ(message.str(), language ? r.german : r.english);
-            const std::int64_t sent_at = box.write_times().empty() ? 0 : box.write_times()[0];
-            EXPECT_EQ(fake::now_ms() - sent_at, r.virtual_ms);
-        });
+    for (const outcome& failure : with_connection_failures({})) {
+        rows.push_back({failure, untouched_level});
     }
+    check_rows(rows, bt_test_box, [](const row& r, char* message, int language) {
+        exact_value<int> level(untouched_level);
+        const int status = wq_bt_read_batt(test_box_address, level.get(), message, language);
+        EXPECT_EQ(level.value(), r.level);
+        return status;
+    });
 }
 
-TEST_F(BtBatteryTest, FlushOutcomes) {
-    struct row {
-        const char* what;
-        std::optional<bytes> reply;
-        int send_error;
-        int status;
-        std::string english;
-        std::string german;
-        std::int64_t virtual_ms;
-    };
-    const std::string invalid_en = "Invalid USER SPOOL REQ response.";
-    const std::string invalid_de = "Ung\xFCltige USER SPOOL REQ-Antwort.";
-    const row rows[] = {
-        {"accepted", frame("BT_SPL_ACK"), 0, 0, "", "", 1000},
-        {"busy", frame("BTBUSY_XXX"), 0, 1, "User-initiated stagnation flush denied. Reason: in use.",
-         "Benutzerinitiierte Stagnationssp\xFClung verweigert. Grund: im Einsatz.", 1000},
-        {"tag plus a character", frame("BT_SPL_ACKX"), 0, 1, invalid_en, invalid_de, 1000},
-        {"tag cut short", frame("BT_SPL_AC"), 0, 1, invalid_en, invalid_de, 1000},
-        {"other tag", frame("BTUSET_WDN"), 0, 1, invalid_en, invalid_de, 1000},
-        {"silent", std::nullopt, 0, 1, read_timeout, read_timeout, 2000},
-        {"send fails", std::nullopt, 10053, 1, "Send USER SPOOL REQ Failed.10053",
-         "Senden USER SPOOL REQ fehlgeschlagen.10053", 0},
-    };
-    for (const row& r : rows) {
-        in_each_language(r.what, [&](int language) {
-            fake::link& box = fake::bt_box(test_box_address);
-            box.expect(fake::text("$$BT_TAP_SPL##"));
-            if (r.reply) box.reply(*r.reply);
-            if (r.send_error) fake::fail(fake::call::send, 1, r.send_error);
-            exact_buffer message(wq_message_size, 'M');
-            EXPECT_EQ(wq_bt_force_flush(test_box_address, message.get(), language), r.status);
-            EXPECT_EQ(message.str(), language ? r.german : r.english);
-            EXPECT_EQ(fake::now_ms(), r.virtual_ms);
-            EXPECT_EQ(box.finished(), r.send_error == 0) << "the request went out";
-        });
-    }
-}
-
-TEST_F(BtBatteryTest, ConnectionFailures) {
-    expect_connection_failures({"battery", [](char* m, int l) {
-                                    int level = untouched_level;
-                                    const int status = wq_bt_read_batt(test_box_address, &level, m, l);
-                                    EXPECT_EQ(level, untouched_level);
-                                    return status;
-                                }});
-    expect_connection_failures(
-        {"flush", [](char* m, int l) { return wq_bt_force_flush(test_box_address, m, l); }});
+TEST(BtBattery, FlushOutcomes) {
+    const auto replies = [](const char* tag) { return answers_tag("BT_TAP_SPL", frame(tag)); };
+    check_outcomes(with_connection_failures({
+        {"accepted", replies("BT_SPL_ACK"), 0, no_message, 1000},
+        {"busy", replies("BTBUSY_XXX"), 1,
+         {"User-initiated stagnation flush denied. Reason: in use.",
+          "Benutzerinitiierte Stagnationssp\xFClung verweigert. Grund: im Einsatz."}, 1000},
+        {"tag plus a character", replies("BT_SPL_ACKX"), 1,
+         {"Invalid USER SPOOL REQ response.", "Ung\xFCltige USER SPOOL REQ-Antwort."}, 1000},
+        {"silent", answers_tag("BT_TAP_SPL"), 1, read_timeout, 1000 + 10 * 100},
+        {"send fails", failing(fake::call::send, 1, 10053), 1,
+         {"Send USER SPOOL REQ Failed.10053", "Senden USER SPOOL REQ fehlgeschlagen.10053"}, 0},
+    }), bt_test_box, [](char* message, int language) {
+        return wq_bt_force_flush(test_box_address, message, language);
+    });
 }
 
 }  // namespace

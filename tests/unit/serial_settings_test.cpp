@@ -6,13 +6,9 @@
 #include <utility>
 #include <vector>
 
-#include "serial_outcomes.h"
+#include "fake_fixture.h"
 
 namespace {
-
-using fake::bytes;
-
-class SerialSettingsTest : public FakePlatformTest {};
 
 const bytes read_block = fake::repeat(0x2B, 32);
 const bytes write_block = fake::repeat(0x3F, 32);
@@ -31,75 +27,78 @@ struct read_outputs {
     }
 };
 
-TEST_F(SerialSettingsTest, ReadOutcomes) {
+TEST(SerialSettings, ReadOutcomes) {
     check_outcomes({
         {"port not opened", {}, 1, port_not_opened, 0},
-        {"request not sent", [](fake::link&) { fake::fail(fake::call::write_file); }, 1,
+        {"request not sent", failing(fake::call::write_file), 1,
          {"Error Occured While Sending Read Request", "Fehler beim Versenden der Leseanfrage"}, 0},
-        {"record one byte short", [](fake::link& box) { box.expect(read_block).reply(bytes(379)); }, 1,
+        {"record one byte short", answers(read_block, bytes(379)), 1,
          {"Error Occured While Reading Settings", "Fehler beim Lesen der Einstellungen"}, 200},
-        {"record read", [](fake::link& box) { box.expect(read_block).reply(bytes(380), 30); }, 0,
+        {"record read", answers(read_block, bytes(380), 30), 0,
          {"Read User Settings Success!", "Einstellungen erfolgreich gelesen!"}, 30},
-    }, port_after::closed, [](char* message, int language) {
+    }, com1, [](char* message, int language) {
         read_outputs out;
         return out.read(message, 0, language);
     });
 }
 
-TEST_F(SerialSettingsTest, WriteOutcomes) {
-    const auto acked = [](fake::link& box) { box.expect(write_block).reply(write_ack).expect_any(380); };
-    check_outcomes({
-        {"port not opened", {}, 1, port_not_opened, 0},
-        {"request not sent", [](fake::link&) { fake::fail(fake::call::write_file); }, 1,
-         {"Send WRREQ Failed. Please Check Connections",
-          "Senden WRREQ fehlgeschlagen. Bitte Verbindungen \xFC" "berpr\xFC" "fen"}, 0},
-        {"no acknowledgement", [](fake::link& box) { box.expect(write_block); }, 1,
-         {"Read WRACK Failed. Please Check Connections",
-          "Lesen WRACK fehlgeschlagen. Bitte Verbindungen \xFC" "berpr\xFC" "fen"}, 200},
-        {"confirmation instead", [](fake::link& box) { box.expect(write_block).reply(write_done); }, 1,
-         {"Invalid WRACK Response. Please Check Firmware",
-          "Ung\xFCltige WRACK Antwort. Bitte Firmware \xFC" "berpr\xFC" "fen"}, 0},
-        {"record not sent", [&](fake::link& box) { acked(box); fake::fail(fake::call::write_file, 2); }, 1,
-         {"Write Settings Failed. Please Check Connections",
-          "Speichern der Einstellungen fehlgeschlagen. Bitte Verbindungen \xFC" "berpr\xFC" "fen"}, 0},
-        {"no confirmation", acked, 1,
-         {"Read WRDONE Failed. Please Check Connections",
-          "Lesen WRDONE fehlgeschlagen. Bitte Verbindungen \xFC" "berpr\xFC" "fen"}, 700},
-        {"stray last byte", [&](fake::link& box) { acked(box); box.reply(fake::text("DOWNLOAD_E!")); }, 1,
-         {"Invalid WRDONE Response. Please Check Firmware",
-          "Ung\xFCltige WRDONE Antwort. Bitte Firmware \xFC" "berpr\xFC" "fen"}, 500},
-        {"stored", [&](fake::link& box) { acked(box); box.reply(write_done); }, 0,
-         {"Write Settings Successful!", "Speichern der Einstellungen erfolgreich!"}, 500},
-    }, port_after::closed, [](char* message, int language) {
-        return wq_write_settings(1, "", "", "", "", "", "", "", "", "", "", message, 9, 0, 0, 0,
-                                 0, language);
-    });
-    // A wrong acknowledgement gets no record.
-    fake::link& box = fake::serial_port("COM1").expect(write_block).reply(write_done);
-    char message[128];
-    wq_write_settings(1, "", "", "", "", "", "", "", "", "", "", message, 0, 0, 0, 0, 0, 0);
-    EXPECT_EQ(box.writes().size(), 1u);
-}
-
-TEST_F(SerialSettingsTest, RestoreOutcomes) {
-    const auto box_sends = [](bytes reply, std::int64_t after_ms = 0) {
-        return [=](fake::link& box) { box.expect(fake::repeat(0x26, 32)).reply(reply, after_ms); };
+TEST(SerialSettings, WriteOutcomes) {
+    const auto acked = [](const bytes& done_reply = {}) {
+        return [=](fake::link& box) {
+            box.expect(write_block).reply(write_ack).expect_any(380).reply(done_reply);
+        };
     };
     check_outcomes({
         {"port not opened", {}, 1, port_not_opened, 0},
-        {"request not sent", [](fake::link&) { fake::fail(fake::call::write_file); }, 1,
+        {"request not sent", failing(fake::call::write_file), 1,
+         {"Send WRREQ Failed. Please Check Connections",
+          "Senden WRREQ fehlgeschlagen. Bitte Verbindungen \xFC" "berpr\xFC" "fen"}, 0},
+        {"no acknowledgement", answers(write_block), 1,
+         {"Read WRACK Failed. Please Check Connections",
+          "Lesen WRACK fehlgeschlagen. Bitte Verbindungen \xFC" "berpr\xFC" "fen"}, 200},
+        {"confirmation instead: no record follows", answers(write_block, write_done), 1,
+         {"Invalid WRACK Response. Please Check Firmware",
+          "Ung\xFCltige WRACK Antwort. Bitte Firmware \xFC" "berpr\xFC" "fen"}, 0, 1},
+        {"record not sent",
+         [](fake::link& box) {
+             box.expect(write_block).reply(write_ack);
+             fake::fail(fake::call::write_file, 2);
+         }, 1,
+         {"Write Settings Failed. Please Check Connections",
+          "Speichern der Einstellungen fehlgeschlagen. Bitte Verbindungen \xFC" "berpr\xFC" "fen"},
+         0},
+        {"no confirmation", acked(), 1,
+         {"Read WRDONE Failed. Please Check Connections",
+          "Lesen WRDONE fehlgeschlagen. Bitte Verbindungen \xFC" "berpr\xFC" "fen"}, 700},
+        {"stray last byte", acked(fake::text("DOWNLOAD_E!")), 1,
+         {"Invalid WRDONE Response. Please Check Firmware",
+          "Ung\xFCltige WRDONE Antwort. Bitte Firmware \xFC" "berpr\xFC" "fen"}, 500},
+        {"stored", acked(write_done), 0,
+         {"Write Settings Successful!", "Speichern der Einstellungen erfolgreich!"}, 500},
+    }, com1, [](char* message, int language) {
+        return wq_write_settings(1, "", "", "", "", "", "", "", "", "", "", message, 9, 0, 0, 0,
+                                 0, language);
+    });
+}
+
+TEST(SerialSettings, RestoreOutcomes) {
+    const bytes restore_block = fake::repeat(0x26, 32);
+    check_outcomes({
+        {"port not opened", {}, 1, port_not_opened, 0},
+        {"request not sent", failing(fake::call::write_file), 1,
          {"Send 'Restore Default' Failed. Please Check Connections",
-          "Senden 'Wiederherstellung Werkseinstellungen' fehlgeschlagen. Bitte Verbindungen \xFC" "berpr\xFC" "fen"}, 0},
-        {"acknowledgement short", box_sends(fake::text("DEF_ACK")), 1,
+          "Senden 'Wiederherstellung Werkseinstellungen' fehlgeschlagen. Bitte Verbindungen "
+          "\xFC" "berpr\xFC" "fen"}, 0},
+        {"acknowledgement short", answers(restore_block, fake::text("DEF_ACK")), 1,
          {"Read 'DefaultACK' Failed. Please Check Connections",
           "Lesen 'DefaultACK' fehlgeschlagen. Bitte Verbindungen \xFC" "berpr\xFC" "fen"}, 200},
-        {"wrong acknowledgement", box_sends(fake::with_zero("DEF_NAK")), 1,
+        {"wrong acknowledgement", answers(restore_block, fake::with_zero("DEF_NAK")), 1,
          {"Invalid DefaulACK Response. Please Check Firmware",
           "Ung\xFCltige DefaultACK Antwort. Bitte Firmware \xFC" "berpr\xFC" "fen"}, 0},
-        {"restored", box_sends(fake::with_zero("DEF_ACK"), 40), 0,
+        {"restored", answers(restore_block, fake::with_zero("DEF_ACK"), 40), 0,
          {"Restore Default User Settings Success!",
           "Widerherstellung Standard Nutzereinstellungen erfolgreich!"}, 40},
-    }, port_after::closed, [](char* message, int language) {
+    }, com1, [](char* message, int language) {
         return wq_default_settings(1, message, language);
     });
 }
@@ -120,12 +119,13 @@ struct write_args {
 
 bytes record_written(const write_args& a) {
     fake::reset();
-    fake::link& box = fake::serial_port("COM1").expect(write_block).reply(write_ack)
+    fake::link& box = com1().expect(write_block).reply(write_ack)
                           .expect_any(a.short_format ? 344 : 380).reply(write_done);
-    char message[128];
+    char message[wq_message_size];
     EXPECT_EQ(wq_write_settings(1, a.text_1, "two", a.text_3, "four", a.number, a.choice_number,
                                 "five", "six", a.text_7, a.text_8, message, a.choice,
                                 a.choice_byte, a.mode, a.short_format, a.fields, 0), 0);
+    expect_fake_clean();
     return box.writes().size() == 2 ? box.writes()[1] : bytes{};
 }
 
@@ -137,7 +137,7 @@ bytes record_with(bool short_format, std::vector<std::pair<std::size_t, bytes>> 
     return record;
 }
 
-TEST_F(SerialSettingsTest, RecordsWritten) {
+TEST(SerialSettings, RecordsWritten) {
     const std::size_t mask = 336;  // short format
     const char* utf8 = "Gr\xC3\xB6\xC3\x9F" "e";
     struct row {
@@ -146,6 +146,9 @@ TEST_F(SerialSettingsTest, RecordsWritten) {
         bytes expected;
     } const rows[] = {
         {"nothing selected", {}, record_with(true, {{mask, {0x00, 0x02}}})},
+        {"text_5 and text_6", {.fields = 0x0180},
+         record_with(true, {{216, fake::text("five")}, {248, fake::text("six")},
+                            {mask, {0x80, 0x03}}})},
         {"text_7 and its copies", {.fields = 0x0800, .text_7 = "ABC"},
          record_with(true, {{280, fake::text("ABC")}, {160, fake::text("ABC")},
                             {168, fake::text("ABC")}, {mask, {0x30, 0x0A}}})},
@@ -155,8 +158,6 @@ TEST_F(SerialSettingsTest, RecordsWritten) {
          record_with(true, {{200, {2}}, {mask, {0x40, 0x02}}})},
         {"choice 5", {.choice = 5, .choice_byte = 7, .choice_number = "1000"},
          record_with(true, {{mask, {0x00, 0x02}}})},
-        {"number 70000", {.fields = 0x0400, .number = "70000"},
-         record_with(true, {{332, {0x70, 0x11}}, {mask, {0x00, 0x06}}})},
         {"number -1", {.fields = 0x0400, .number = " -1x"},
          record_with(true, {{332, {0xFF, 0xFF}}, {mask, {0x00, 0x06}}})},
         {"UTF-8 converted for text_1 only", {.fields = 0x0005, .text_1 = utf8, .text_3 = utf8},
@@ -181,46 +182,50 @@ TEST_F(SerialSettingsTest, RecordsWritten) {
         const bytes written = record_written(r.args);
         ASSERT_EQ(written.size(), r.expected.size());
         const auto differ = std::mismatch(written.begin(), written.end(), r.expected.begin());
-        EXPECT_TRUE(differ.first == written.end()) << "at offset " << differ.first - written.begin();
+        EXPECT_TRUE(differ.first == written.end()) << "offset " << differ.first - written.begin();
     }
+    fake::reset();
 }
 
-TEST_F(SerialSettingsTest, RecordsReadBackIntoHostTexts) {
-    bytes garbage(380, 'A');  // no zero byte anywhere: every text is cut at its field
+TEST(SerialSettings, RecordsReadBackIntoHostTexts) {
     struct row {
         const char* what;
         bytes record;
         int short_format;
-        std::vector<std::string> texts;  // text_1, text_4, text_7, number, choice_number, text_8, mode
+        int status;
+        // text_1, text_4, text_7, number, choice_number, text_8, mode
+        std::vector<std::string> texts;
     } const rows[] = {
         {"long", record_with(false, {{0, fake::text("one \xF6")}, {96, fake::text("four")},
                                      {280, fake::text("seven")}, {328, fake::text("eight")},
                                      {202, {0xFF, 0xFF}}, {364, {0xFE, 0xFF, 0xFF, 0xFF}},
                                      {368, {0, 0, 0, 0x80}}}),
-         0, {"one \xF6", "four", "seven", "-2", "65535", "eight", "-2147483648"}},
-        {"short leaves text_8 and mode", record_with(true, {{280, fake::text("7")}, {332, {0x70, 0x11}}}),
-         1, {"", "", "7", "4464", "0", std::string(32, 'X'), std::string(12, 'X')}},
-        {"garbage", garbage, 0,
+         0, 0, {"one \xF6", "four", "seven", "-2", "65535", "eight", "-2147483648"}},
+        {"short leaves text_8 and mode",
+         record_with(true, {{280, fake::text("7")}, {332, {0x70, 0x11}}}),
+         1, 0, {"", "", "7", "4464", "0", std::string(32, 'X'), std::string(12, 'X')}},
+        // No zero byte anywhere: every text is cut at its field.
+        {"garbage", bytes(380, 'A'), 0, 0,
          {std::string(31, 'A'), std::string(63, 'A'), std::string(47, 'A'), "1094795585", "16705",
           std::string(31, 'A'), "1094795585"}},
+        {"cut short: nothing handed out", bytes(200, 'B'), 0, 1,
+         {std::string(32, 'X'), std::string(64, 'X'), std::string(48, 'X'), std::string(12, 'X'),
+          std::string(6, 'X'), std::string(32, 'X'), std::string(12, 'X')}},
     };
     for (const row& r : rows) {
         SCOPED_TRACE(r.what);
-        fake::serial_port("COM1").expect(read_block).reply(r.record);
+        fake::reset();
+        com1().expect(read_block).reply(r.record);
         read_outputs out;
-        exact_buffer message(128);
-        ASSERT_EQ(out.read(message.get(), r.short_format, 0), 0);
+        exact_buffer message(wq_message_size);
+        EXPECT_EQ(out.read(message.get(), r.short_format, 0), r.status);
         EXPECT_EQ((std::vector<std::string>{out.text_1.str(), out.text_4.str(), out.text_7.str(),
                                             out.number.str(), out.choice_number.str(),
                                             out.text_8.str(), out.mode.str()}),
                   r.texts);
+        expect_fake_clean();
     }
-    // A failed read leaves every output as it was.
-    fake::serial_port("COM1").expect(read_block).reply(bytes(200, 'B'));
-    read_outputs untouched;
-    exact_buffer message(128);
-    EXPECT_EQ(untouched.read(message.get(), 0, 0), 1);
-    EXPECT_EQ(untouched.text_1.str() + untouched.number.str(), std::string(44, 'X'));
+    fake::reset();
 }
 
 }  // namespace

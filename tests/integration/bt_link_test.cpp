@@ -1,0 +1,137 @@
+// Emulated Bluetooth on the real POSIX backend: the devices file behind the
+// device list, the connect check against a box on an AF_UNIX socket in a
+// temporary WQ_BT_DIR, and the socket errors the library reports.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <future>
+#include <string>
+#include <vector>
+
+#include "bluetooth/bt_link.h"
+#include "pty_peer.h"
+#include "unix_box.h"
+#include "wq.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using steady = std::chrono::steady_clock;
+
+constexpr BTH_ADDR box_address = 0x0011223344AAull;
+
+class BtLinkIntegration : public ::testing::Test {
+protected:
+    temp_dir dir;
+    scoped_env bt_dir{"WQ_BT_DIR", dir.path()};
+    char message[wq_message_size] = {};
+    BTH_ADDR address = 0;
+    void SetUp() override { write_known_devices(dir.path(), "00:11:22:33:44:AA WQ Box\n"); }
+    // A box that reads the handshake request, acknowledges it and then
+    // sends `greeting` (nothing when empty) and waits for the hang-up.
+    std::future<void> box_answering(unix_box& box, const std::string& greeting) {
+        return std::async(std::launch::async, [&box, greeting] {
+            ASSERT_TRUE(box.accept(5s));
+            const auto request = box.read(14, 5s);
+            EXPECT_EQ(std::string(request.begin(), request.end()), "$$BTCONN_REQ##");
+            box.write("$$BTCONN_ACK##");
+            if (!greeting.empty()) box.write(greeting);
+            box.read(1, 5s);
+        });
+    }
+};
+
+// Malformed and blank lines are skipped, a CR before the line end dropped,
+// names taken as they stand and cut to their slot.
+TEST_F(BtLinkIntegration, TheDeviceListFollowsTheDevicesFile) {
+    write_known_devices(dir.path(),
+                        "00:11:22:33:44:AA Box One\r\n\n\r\nnot an address\n00:11:22:33:44 short\n"
+                        "00-11-22-33-44-55 dashes\n00:11:22:33:44:GG bad hex\n"
+                        "00:11:22:33:44:55x glued\nAA:BB:CC:DD:EE:FF\nAA:BB:CC:DD:EE:F0 \n"
+                        "01:02:03:04:05:06 Second  box \r\n0a:0b:0c:0d:0e:0f lower\n"
+                        "10:20:30:40:50:60 " + std::string(40, 'L') + "\n"
+                        "11:22:33:44:55:66 Umlaut \xE4\xF6\xFC");
+    std::string list(160, 'X');
+    unsigned int count = 99;
+    EXPECT_EQ(wq_get_device_list(list.data(), 160, &count, message, 0), wq_status_ok) << message;
+    EXPECT_EQ(count, 5u);
+    std::string expected(160, '\0');
+    const std::string names[] = {"Box One", "Second  box ", "lower", std::string(32, 'L'),
+                                 "Umlaut \xE4\xF6\xFC"};
+    for (std::size_t i = 0; i < 5; ++i) expected.replace(i * 32, names[i].size(), names[i]);
+    EXPECT_EQ(list, expected);
+
+    std::remove((dir.path() + "/devices").c_str());
+    EXPECT_EQ(wq_get_device_list(list.data(), 160, &count, message, 1), wq_status_ok);
+    EXPECT_EQ(count, 0u) << "a missing devices file means no known devices";
+}
+
+TEST_F(BtLinkIntegration, TheConnectCheckGreetsAndHandsOutTheAddress) {
+    unix_box box(dir.path(), box_address);
+    auto played = box_answering(box, "xx$$Box 7 at your service##");
+    EXPECT_EQ(wq_connect_to_bt_device(&address, "WQ Box", message, 0), 0) << message;
+    EXPECT_EQ(address, box_address);
+    EXPECT_STREQ(message, "Box 7 at your service");
+    played.get();
+}
+
+// 100 ms before each reply, then ten receive time-outs of 100 ms.
+TEST_F(BtLinkIntegration, ASilentBoxTimesOut) {
+    unix_box box(dir.path(), box_address);
+    auto played = box_answering(box, "");
+    const auto start = steady::now();
+    EXPECT_EQ(wq_connect_to_bt_device(&address, "WQ Box", message, 1), 1);
+    const auto took = steady::now() - start;
+    EXPECT_STREQ(message, "An Error Occurred During Reading: 10060");
+    EXPECT_GE(took, 1100ms);
+    EXPECT_LT(took, 3000ms);
+    played.get();
+}
+
+TEST_F(BtLinkIntegration, NobodyListening) {
+    EXPECT_EQ(wq_connect_to_bt_device(&address, "WQ Box", message, 0), 1);
+    EXPECT_STREQ(message, "Socket Call Failed: 10061");
+}
+
+// The receive time-out ends a receive when set, not later; a box that hung
+// up ends the receive and fails a send with a code, not a SIGPIPE.
+TEST_F(BtLinkIntegration, TimeOutsAndAHungUpBox) {
+    unix_box box(dir.path(), box_address);
+    unsigned int socket = 0;
+    ASSERT_EQ(wq_bt_ota_connect(box_address, &socket, message, 0), 0) << message;
+    ASSERT_TRUE(box.accept(2s));
+    ASSERT_EQ(plat_set_socket_option(socket, plat_socket_option::receive_timeout, 250), 0);
+    unsigned char buffer[16];
+    const auto start = steady::now();
+    EXPECT_EQ(plat_recv(socket, buffer, sizeof buffer), plat_socket_error);
+    const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(steady::now() - start);
+    EXPECT_EQ(plat_wsa_get_last_error(), 10060);
+    EXPECT_GE(took.count(), 248);
+    EXPECT_LT(took.count(), 750);
+
+    box.hang_up();
+    EXPECT_EQ(plat_recv(socket, buffer, sizeof buffer), 0);
+    EXPECT_EQ(plat_send(socket, "$$BT_IDENTFY##", 14), plat_socket_error);
+    EXPECT_EQ(plat_wsa_get_last_error(), 10054);
+    EXPECT_EQ(wq_bt_ota_disconnect(socket), 0);
+}
+
+TEST(BtSocketErrors, SystemErrorsBecomeWindowsSocketsCodes) {
+    const std::pair<int, int> rows[] = {
+        {EAGAIN, 10060},       {ETIMEDOUT, 10060},    {ECONNREFUSED, 10061}, {ENOENT, 10061},
+        {ECONNRESET, 10054},   {EPIPE, 10054},        {ECONNABORTED, 10053}, {EBADF, 10038},
+        {ENOTSOCK, 10038},     {EINVAL, 10022},       {EAFNOSUPPORT, 10047}, {EMFILE, 10024},
+        {ENOBUFS, 10055},      {ENETDOWN, 10050},     {EHOSTDOWN, 10064},    {EHOSTUNREACH, 10065},
+        {EADDRINUSE, 10048},   {ENAMETOOLONG, 10063}, {EIO, 10022},
+        {10110, 10110},  // a code of the backend's own passes through
+    };
+    for (const auto& [error, code] : rows) {
+        errno = error;
+        EXPECT_EQ(plat_wsa_get_last_error(), code) << "errno " << error;
+    }
+}
+
+}  // namespace
