@@ -132,7 +132,8 @@ int wq_bt_ota_disconnect(unsigned int socket) WQ_NOEXCEPT;
 /* ---- Bluetooth settings ------------------------------------------------- */
 
 /* Writes the selected settings fields; `safe` selects the 384-byte safe
- * layout. `mode` 3 is address mode (address_1..3 instead of text_8). */
+ * layout. `mode` 3 is address mode (address_1..3 instead of text_8). An
+ * unanswered write request is sent again, 5 times at most (about 5.5 s). */
 int wq_bt_write_settings(BTH_ADDR address, const char *text_1, const char *text_2,
                          const char *text_3, const char *text_4, const char *number,
                          const char *choice_number, const char *text_5, const char *text_6,
