@@ -27,6 +27,9 @@ BTH_ADDR bt_address_of(const unsigned char address[bt_socket_address_size]);
 
 // ---- connection ------------------------------------------------------------------
 
+// The socket as the host holds it (32 bits) widened to the platform's.
+inline plat_socket platform_socket(unsigned int socket) { return plat_socket{socket}; }
+
 // The receive time-out that paces every receive, and the buffer sizes.
 inline constexpr std::uint32_t bt_receive_timeout_ms = 100;
 inline constexpr std::uint32_t bt_socket_buffer_size = 4096;

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "bluetooth/bt_link.h"
+#include "text/little_endian.h"
 
 namespace {
 
@@ -38,15 +39,10 @@ constexpr char frame_marker_end[] = "##";
 constexpr std::size_t command_frame_buffer = 16;
 constexpr std::size_t reply_compare_length = bt_tag_length + 1;
 
-plat_socket platform_socket(unsigned int socket) { return plat_socket{socket}; }
-
 void socket_address_of(BTH_ADDR address, unsigned char out[bt_socket_address_size]) {
     std::memset(out, 0, bt_socket_address_size);
-    out[0] = static_cast<unsigned char>(af_bth & 0xFF);
-    out[1] = static_cast<unsigned char>(af_bth >> 8);
-    for (std::size_t i = 0; i < 8; ++i) {
-        out[bt_addr_offset + i] = static_cast<unsigned char>(address >> (8 * i));
-    }
+    put_little_endian(out, af_bth, sizeof af_bth);
+    put_little_endian(out + bt_addr_offset, address, sizeof address);
     std::memcpy(out + service_class_offset, rfcomm_service_class, sizeof rfcomm_service_class);
 }
 

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "bluetooth/bt_link.h"
+#include "text/little_endian.h"
 
 namespace {
 
@@ -149,9 +150,7 @@ int bt_get_bt_addr(unsigned char address[bt_socket_address_size], const char* na
 }
 
 BTH_ADDR bt_address_of(const unsigned char address[bt_socket_address_size]) {
-    BTH_ADDR value = 0;
-    for (std::size_t i = bt_addr_width; i-- > 0;) value = (value << 8) | address[bt_addr_offset + i];
-    return value;
+    return get_little_endian(address + bt_addr_offset, bt_addr_width);
 }
 
 extern "C" int wq_get_device_list(char* list, int list_size, unsigned int* count, char* message,

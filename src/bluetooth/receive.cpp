@@ -14,8 +14,6 @@ constexpr char text_link_closed[] = "Read Overflow";
 // zero bytes stored as the end marker arrives.
 constexpr std::size_t end_marker_room = 2;
 
-plat_socket platform_socket(unsigned int socket) { return plat_socket{socket}; }
-
 void store(unsigned char* payload, std::size_t capacity, int index, unsigned char value) {
     if (index >= 0 && static_cast<std::size_t>(index) < capacity) payload[index] = value;
 }

@@ -4,6 +4,7 @@
 
 #include "bluetooth/bt_link.h"
 #include "text/usage_record.h"
+#include "text/little_endian.h"
 
 namespace {
 
@@ -31,11 +32,6 @@ constexpr wq_text text_record_send_failed = {"Send 'Use Data Start' Failed.",
 constexpr wq_text text_end_send_failed = {"Send 'Use Data Done' Failed. ",
                                           "Senden 'Use Data Done' fehlgeschlagen. "};
 
-unsigned int little_endian_u32(const unsigned char* bytes) {
-    unsigned int value = 0;
-    for (std::size_t i = entry_count_bytes; i-- > 0;) value = (value << 8) | bytes[i];
-    return value;
-}
 
 }  // namespace
 
@@ -49,7 +45,7 @@ extern "C" int wq_bt_use_data_req(unsigned int socket, unsigned int* entry_count
     }
     // A payload shorter than four bytes reads as if padded with zeros: the
     // area was zeroed before the receive.
-    *entry_count = little_endian_u32(area);
+    *entry_count = static_cast<unsigned int>(get_little_endian(area, entry_count_bytes));
     return wq_status_ok;
 }
 

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "bluetooth/bt_link.h"
+#include "text/little_endian.h"
 
 namespace {
 
@@ -72,11 +73,6 @@ private:
     std::size_t size_ = 0;
 };
 
-std::uint32_t count_of(const unsigned char (&reply)[reply_size]) {
-    std::uint32_t count = 0;
-    for (std::size_t i = count_bytes; i-- > 0;) count = (count << 8) | reply[i];
-    return count;
-}
 
 // Asks leave to write; the box must answer exactly "BTUSET_WAC".
 bool write_allowed(unsigned int socket, char* message, int language) {
@@ -117,7 +113,7 @@ extern "C" int wq_bt_get_usage_setting_cnt(BTH_ADDR address, unsigned int* count
                           reply, sizeof reply, bt_attempts_normal, message, language)) {
         return wq_status_fail;
     }
-    *count = count_of(reply);
+    *count = static_cast<std::uint32_t>(get_little_endian(reply, count_bytes));
     return wq_status_ok;
 }
 

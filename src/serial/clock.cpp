@@ -9,6 +9,7 @@
 #include "serial/serial_port.h"
 #include "text/messages.h"
 #include "wq.h"
+#include "text/little_endian.h"
 
 namespace {
 
@@ -37,10 +38,7 @@ std::uint32_t low_32_bits_of_time(double time) {
 
 void fill_time_block(unsigned char* block, double time) {
     std::memset(block, command_set_clock, command_block_size);
-    const std::uint32_t value = low_32_bits_of_time(time);
-    for (std::size_t i = 0; i < time_value_bytes; ++i) {
-        block[i] = static_cast<unsigned char>(value >> (8 * i));
-    }
+    put_little_endian(block, low_32_bits_of_time(time), time_value_bytes);
 }
 
 }  // namespace

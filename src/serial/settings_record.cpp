@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "text/messages.h"
+#include "text/little_endian.h"
 
 namespace {
 
@@ -48,17 +49,11 @@ void settings_get_text(const unsigned char* record, settings_field field, char* 
 }
 
 void settings_put_number(unsigned char* record, settings_field field, std::uint32_t value) {
-    for (std::size_t i = 0; i < field.size; ++i) {
-        record[field.offset + i] = static_cast<unsigned char>(value >> (8 * i));
-    }
+    put_little_endian(record + field.offset, value, field.size);
 }
 
 std::uint32_t settings_get_number(const unsigned char* record, settings_field field) {
-    std::uint32_t value = 0;
-    for (std::size_t i = field.size; i > 0; --i) {
-        value = (value << 8) | record[field.offset + i - 1];
-    }
-    return value;
+    return static_cast<std::uint32_t>(get_little_endian(record + field.offset, field.size));
 }
 
 void settings_copy_text_7_start(unsigned char* record, const settings_layout& layout) {

@@ -8,6 +8,7 @@
 #include "text/messages.h"
 #include "text/usage_record.h"
 #include "wq.h"
+#include "text/little_endian.h"
 
 namespace {
 
@@ -66,9 +67,7 @@ extern "C" int wq_use_data_req(int handle, unsigned int* entry_count, char* mess
     if (!read_answer(port, answer, sizeof answer, text_count_not_read, message, language)) {
         return wq_status_fail;
     }
-    std::uint32_t count = 0;
-    for (std::size_t i = entry_count_size; i > 0; --i) count = (count << 8) | answer[i - 1];
-    *entry_count = count;
+    *entry_count = static_cast<unsigned int>(get_little_endian(answer, entry_count_size));
     return wq_status_ok;
 }
 
