@@ -11,8 +11,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <algorithm>
 #include <chrono>
 #include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -60,19 +62,33 @@ int fd_of(plat_handle handle) { return static_cast<int>(handle); }
 
 using steady = std::chrono::steady_clock;
 
-int remaining_ms(steady::time_point deadline) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - steady::now());
-    return left.count() > 0 ? static_cast<int>(left.count()) : 0;
+// What is left until the deadline, for ppoll; zero once it has passed. Kept
+// in nanoseconds so that no wait is cut short by rounding to milliseconds.
+timespec time_left(steady::time_point deadline) {
+    const auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(deadline - steady::now());
+    if (left.count() <= 0) return timespec{0, 0};
+    return timespec{static_cast<time_t>(left.count() / 1000000000),
+                    static_cast<long>(left.count() % 1000000000)};
 }
 
-// Waits for `events` on `fd` until the deadline; true when they came.
+// Waits for `events` on `fd` until the deadline; true when they came. The
+// wait never ends before the deadline: a wake-up ahead of it waits again.
 bool wait_for(int fd, short events, steady::time_point deadline) {
     for (;;) {
         pollfd p{fd, events, 0};
-        const int ready = ::poll(&p, 1, remaining_ms(deadline));
+        const timespec left = time_left(deadline);
+        const int ready = ::ppoll(&p, 1, &left, nullptr);
         if (ready > 0) return true;
-        if (ready == 0) return false;
-        if (errno != EINTR) return true;  // let the read or write report it
+        if (ready == 0 && steady::now() >= deadline) return false;
+        if (ready < 0 && errno != EINTR) return true;  // let the read or write report it
+    }
+}
+
+// Sleeps until the deadline, never waking before it.
+void sleep_until(steady::time_point deadline) {
+    while (steady::now() < deadline) {
+        const timespec left = time_left(deadline);
+        ::ppoll(nullptr, 0, &left, nullptr);
     }
 }
 
@@ -123,6 +139,63 @@ std::uint32_t baud_of(speed_t speed) {
 // request then fails and there is nothing to drop.
 void set_modem_line(int fd, int line, bool raised) {
     ::ioctl(fd, raised ? TIOCMBIS : TIOCMBIC, &line);
+}
+
+// The rate the port was set to, 0 when it is none we know.
+bool port_baud(int fd, std::uint32_t* baud) {
+    termios tty{};
+    if (::tcgetattr(fd, &tty) != 0) return false;
+    *baud = baud_of(::cfgetospeed(&tty));
+    return true;
+}
+
+constexpr std::uint32_t bits_per_byte = 10;  // start bit, eight data bits, stop bit
+
+// How long `count` bytes take on the line; no time when the rate is unknown.
+steady::duration line_time(std::uint32_t count, std::uint32_t baud) {
+    if (baud == 0) return steady::duration::zero();
+    return std::chrono::duration_cast<steady::duration>(
+        std::chrono::nanoseconds(std::int64_t{count} * bits_per_byte * 1000000000 / baud));
+}
+
+// How many bytes the line carries in `milliseconds`; no limit when the rate
+// is unknown.
+std::uint32_t bytes_within(std::uint32_t milliseconds, std::uint32_t baud) {
+    if (baud == 0) return UINT32_MAX;
+    return static_cast<std::uint32_t>(std::uint64_t{milliseconds} * baud / bits_per_byte / 1000);
+}
+
+// Hands `count` bytes to the driver, waiting for room until the deadline.
+bool queue_bytes(int fd, const unsigned char* bytes, std::uint32_t count,
+                 steady::time_point deadline, std::uint32_t* queued) {
+    while (*queued < count) {
+        const ssize_t n = ::write(fd, bytes + *queued, count - *queued);
+        if (n > 0) {
+            *queued += static_cast<std::uint32_t>(n);
+            continue;
+        }
+        if (n < 0 && errno != EAGAIN && errno != EINTR) return false;
+        if (!wait_for(fd, POLLOUT, deadline)) break;  // time-out: a short write
+    }
+    return true;
+}
+
+// Waits until the output queue is empty or the deadline passed; what is then
+// still queued is dropped, and how many bytes that was is returned. A
+// driver that cannot tell its queue counts as empty.
+std::uint32_t still_queued_at(int fd, steady::time_point deadline, std::uint32_t baud) {
+    constexpr auto recheck = std::chrono::milliseconds(1);
+    for (;;) {
+        int left = 0;
+        if (::ioctl(fd, TIOCOUTQ, &left) != 0 || left <= 0) return 0;
+        const auto now = steady::now();
+        if (now >= deadline) {
+            ::tcflush(fd, TCOFLUSH);
+            return static_cast<std::uint32_t>(left);
+        }
+        const auto drained = now + std::max<steady::duration>(line_time(static_cast<std::uint32_t>(left), baud), recheck);
+        sleep_until(std::min(drained, deadline));
+    }
 }
 
 }  // namespace
@@ -214,7 +287,9 @@ bool plat_set_comm_state(plat_handle handle, const plat_line_settings& settings)
     if (::tcsetattr(fd, TCSANOW, &tty) != 0) return false;
     set_modem_line(fd, TIOCM_DTR, settings.dtr_control != 0);
     set_modem_line(fd, TIOCM_RTS, settings.rts_control != 0);
-    return true;
+    // A freshly opened Windows port starts with both queues empty: nothing
+    // an earlier caller left unread may pass for this caller's answer.
+    return ::tcflush(fd, TCIOFLUSH) == 0;
 }
 
 bool plat_write_file(plat_handle handle, const void* data, std::uint32_t count,
@@ -223,18 +298,23 @@ bool plat_write_file(plat_handle handle, const void* data, std::uint32_t count,
     const int fd = fd_of(handle);
     std::uint32_t read_ms = 0;
     std::uint32_t write_ms = 0;
-    if (!port_time_outs(fd, &read_ms, &write_ms)) return false;
-    const auto deadline = steady::now() + std::chrono::milliseconds(write_ms);
-    const auto* bytes = static_cast<const unsigned char*>(data);
-    while (*done < count) {
-        const ssize_t n = ::write(fd, bytes + *done, count - *done);
-        if (n > 0) {
-            *done += static_cast<std::uint32_t>(n);
-            continue;
-        }
-        if (n < 0 && errno != EAGAIN && errno != EINTR) return false;
-        if (!wait_for(fd, POLLOUT, deadline)) break;  // time-out: a short write
+    std::uint32_t baud = 0;
+    if (!port_time_outs(fd, &read_ms, &write_ms) || !port_baud(fd, &baud)) return false;
+    const auto start = steady::now();
+    const auto deadline = start + std::chrono::milliseconds(write_ms);
+    // A UART sends no faster than its line: what cannot leave within the
+    // write time-out is not sent at all, and the write comes back short.
+    const std::uint32_t sendable = std::min(count, bytes_within(write_ms, baud));
+    std::uint32_t queued = 0;
+    if (!queue_bytes(fd, static_cast<const unsigned char*>(data), sendable, deadline, &queued)) {
+        return false;
     }
+    // Done when the bytes have left the port: their line time has passed
+    // (a pseudo-terminal takes them at once and reports no queue) and the
+    // output queue is empty; whatever is still queued at the deadline is
+    // dropped and not counted.
+    sleep_until(std::min(start + line_time(queued, baud), deadline));
+    *done = queued - still_queued_at(fd, deadline, baud);
     return true;
 }
 
@@ -269,17 +349,10 @@ bool plat_close_handle(plat_handle handle) {
 
 // ---- waits and heap -------------------------------------------------------------
 
-namespace {
-void sleep_for(std::int64_t milliseconds) {
-    timespec left{static_cast<time_t>(milliseconds / 1000),
-                  static_cast<long>((milliseconds % 1000) * 1000000)};
-    while (::nanosleep(&left, &left) != 0 && errno == EINTR) {
-    }
+void plat_sleep_ms(std::uint32_t milliseconds) {
+    sleep_until(steady::now() + std::chrono::milliseconds(milliseconds));
 }
-}  // namespace
-
-void plat_sleep_ms(std::uint32_t milliseconds) { sleep_for(milliseconds); }
-void plat_sleep_s(std::uint32_t seconds) { sleep_for(std::int64_t{seconds} * 1000); }
+void plat_sleep_s(std::uint32_t seconds) { sleep_until(steady::now() + std::chrono::seconds(seconds)); }
 
 void* plat_heap_alloc(std::size_t bytes) { return std::calloc(1, bytes ? bytes : 1); }
 void plat_heap_free(void* block) { std::free(block); }

@@ -509,7 +509,7 @@ void serve_connection(box_core& core, int fd) {
             on_quiet(s);
             continue;
         }
-        const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+        const ssize_t n = ::recv(fd, buffer, inbound_slice(s.io, sizeof buffer), 0);
         if (n == 0) {
             core.log.note(link_name, "host closed the connection");
             // What was still waiting for the line to go quiet ends here: a

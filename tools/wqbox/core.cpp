@@ -15,6 +15,11 @@ constexpr std::uint32_t bits_per_byte = 10;  // start bit, eight data bits, stop
 // How long a write may wait for room (a host that stopped reading) before
 // the rest of the answer is given up.
 constexpr std::chrono::milliseconds write_patience{1000};
+// A paced link takes the host's bytes in slices of this much line time, so
+// that it keeps up with a host writing at line rate.
+constexpr std::chrono::milliseconds inbound_slice_time{4};
+// How late a paced link's wake-up may be and still count as on time.
+constexpr std::chrono::milliseconds wake_up_allowance{1};
 
 // Writes everything, waiting for room; false when the link failed or stayed
 // full.
@@ -88,13 +93,17 @@ std::optional<fault> take_fault(box_core& core, std::string_view request) {
     return f;
 }
 
+// Sleeps are kept to the microsecond: a paced link sleeps after every few
+// milliseconds of line time, and whole-millisecond sleeps would slow it down.
 bool sleep_until(box_core& core, steady::time_point until) {
     for (;;) {
         if (core.stopping) return false;
-        if (steady::now() >= until) return true;
+        const auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(until - steady::now());
+        if (left.count() <= 0) return true;
         pollfd p{core.wake_read, POLLIN, 0};
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - steady::now());
-        ::poll(&p, 1, static_cast<int>(std::max<std::int64_t>(left.count(), 0)));
+        const timespec wait{static_cast<time_t>(left.count() / 1000000000),
+                            static_cast<long>(left.count() % 1000000000)};
+        ::ppoll(&p, 1, &wait, nullptr);
     }
 }
 
@@ -121,11 +130,21 @@ std::chrono::nanoseconds byte_time_of(std::uint32_t baud) {
     return std::chrono::nanoseconds{std::int64_t{1000000000} * bits_per_byte / baud};
 }
 
+// Bytes that were already waiting follow the previous ones on the line
+// without a gap; a wake-up a little late must not count as one, or a host
+// that writes at line rate would slowly draw ahead of the box.
 bool pace_inbound(link_io& io, std::size_t count) {
     if (io.byte_time.count() == 0) return true;
     const auto now = steady::now();
-    io.inbound_clear = std::max(io.inbound_clear, now) + io.byte_time * static_cast<std::int64_t>(count);
+    io.inbound_clear = std::max(io.inbound_clear, now - wake_up_allowance) +
+                       io.byte_time * static_cast<std::int64_t>(count);
     return sleep_until(io.core, io.inbound_clear);
+}
+
+std::size_t inbound_slice(const link_io& io, std::size_t buffer_size) {
+    if (io.byte_time.count() == 0) return buffer_size;
+    const auto bytes = static_cast<std::size_t>(inbound_slice_time / io.byte_time);
+    return std::clamp<std::size_t>(bytes, 1, buffer_size);
 }
 
 sent send_answer(link_io& io, const answer& a, const fault* f) {

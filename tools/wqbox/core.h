@@ -82,6 +82,9 @@ sent send_answer(link_io& io, const answer& a, const fault* f);
 // Takes the time `count` just-read bytes need on a paced line; false when
 // the box is stopping.
 bool pace_inbound(link_io& io, std::size_t count);
+// How many bytes to read at once: a few milliseconds of line time on a paced
+// link, else the whole buffer.
+std::size_t inbound_slice(const link_io& io, std::size_t buffer_size);
 // The time of one byte at `baud` (ten bit times), zero for 0.
 std::chrono::nanoseconds byte_time_of(std::uint32_t baud);
 

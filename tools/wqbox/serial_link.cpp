@@ -428,7 +428,7 @@ void run_serial_link(box_core& core) {
         if (w == wait_result::timeout) {
             on_quiet(*s);
         } else {
-            const ssize_t n = ::read(core.pty_master, buffer, sizeof buffer);
+            const ssize_t n = ::read(core.pty_master, buffer, inbound_slice(s->io, sizeof buffer));
             if (n <= 0) {
                 if (!sleep_until(core, steady::now() + 10ms)) return;
                 continue;
