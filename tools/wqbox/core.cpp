@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -18,8 +19,6 @@ constexpr std::chrono::milliseconds write_patience{1000};
 // A paced link takes the host's bytes in slices of this much line time, so
 // that it keeps up with a host writing at line rate.
 constexpr std::chrono::milliseconds inbound_slice_time{4};
-// How late a paced link's wake-up may be and still count as on time.
-constexpr std::chrono::milliseconds wake_up_allowance{1};
 
 // Writes everything, waiting for room; false when the link failed or stayed
 // full.
@@ -130,20 +129,24 @@ std::chrono::nanoseconds byte_time_of(std::uint32_t baud) {
     return std::chrono::nanoseconds{std::int64_t{1000000000} * bits_per_byte / baud};
 }
 
-// Bytes that were already waiting follow the previous ones on the line
-// without a gap; a wake-up a little late must not count as one, or a host
-// that writes at line rate would slowly draw ahead of the box.
+// Bytes that were already queued when the last ones were through follow
+// them on the line without a gap, however late the box woke up to read them;
+// a box that did not catch up would fall behind a host writing at line rate.
 bool pace_inbound(link_io& io, std::size_t count) {
     if (io.byte_time.count() == 0) return true;
-    const auto now = steady::now();
-    io.inbound_clear = std::max(io.inbound_clear, now - wake_up_allowance) +
-                       io.byte_time * static_cast<std::int64_t>(count);
-    return sleep_until(io.core, io.inbound_clear);
+    const auto start = io.inbound_backlog ? io.inbound_clear : std::max(io.inbound_clear, steady::now());
+    io.inbound_clear = start + io.byte_time * static_cast<std::int64_t>(count);
+    if (!sleep_until(io.core, io.inbound_clear)) return false;
+    int queued = 0;
+    io.inbound_backlog = ::ioctl(io.fd, FIONREAD, &queued) == 0 && queued > 0;
+    return true;
 }
 
 std::size_t inbound_slice(const link_io& io, std::size_t buffer_size) {
     if (io.byte_time.count() == 0) return buffer_size;
-    const auto bytes = static_cast<std::size_t>(inbound_slice_time / io.byte_time);
+    auto line_time = std::chrono::duration_cast<std::chrono::nanoseconds>(inbound_slice_time);
+    if (io.inbound_backlog) line_time += std::max(steady::now() - io.inbound_clear, steady::duration::zero());
+    const auto bytes = static_cast<std::size_t>(line_time / io.byte_time);
     return std::clamp<std::size_t>(bytes, 1, buffer_size);
 }
 

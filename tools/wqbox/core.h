@@ -72,6 +72,7 @@ struct link_io {
     bool is_socket = false;
     std::chrono::nanoseconds byte_time{0};
     steady::time_point inbound_clear{};  // when the bytes read so far are through
+    bool inbound_backlog = false;        // more bytes were queued behind them
 };
 
 enum class sent { ok, dropped, failed, stopping };
