@@ -16,9 +16,10 @@ constexpr std::uint32_t bits_per_byte = 10;  // start bit, eight data bits, stop
 // How long a write may wait for room (a host that stopped reading) before
 // the rest of the answer is given up.
 constexpr std::chrono::milliseconds write_patience{1000};
-// A paced link takes the host's bytes in slices of this much line time, so
-// that it keeps up with a host writing at line rate.
-constexpr std::chrono::milliseconds inbound_slice_time{4};
+// A paced link moves bytes in slices of this much line time: few enough
+// wake-ups to keep pace on a busy machine, short enough that a host writing
+// at line rate never waits on the box.
+constexpr std::chrono::milliseconds line_slice_time{4};
 
 // Writes everything, waiting for room; false when the link failed or stayed
 // full.
@@ -40,7 +41,7 @@ sent write_all(link_io& io, const unsigned char* data, std::size_t size) {
 }
 
 // Writes one piece, at line rate when the line is paced, and records it.
-// A serial line carries it byte by byte; a Bluetooth link carries it in a
+// A serial line carries it in slices of a few ms; a Bluetooth link in a
 // packet, which the host receives whole once its line time has passed (the
 // host takes a usage record with one receive call).
 sent write_piece(link_io& io, const unsigned char* data, std::size_t size) {
@@ -52,13 +53,15 @@ sent write_piece(link_io& io, const unsigned char* data, std::size_t size) {
         if (!sleep_until(io.core, steady::now() + line_time)) return sent::stopping;
         result = write_all(io, data, size);
     } else {
+        // A serial line delivers each slice once its last byte is through.
+        const std::size_t slice = std::max<std::size_t>(1, line_slice_time / io.byte_time);
         auto next = steady::now();
-        for (std::size_t i = 0; i < size && result == sent::ok; ++i) {
+        for (std::size_t at = 0; at < size && result == sent::ok; at += slice) {
+            const std::size_t count = std::min(slice, size - at);
+            next += io.byte_time * static_cast<std::int64_t>(count);
             if (!sleep_until(io.core, next)) return sent::stopping;
-            result = write_all(io, data + i, 1);
-            next += io.byte_time;
+            result = write_all(io, data + at, count);
         }
-        if (result == sent::ok && !sleep_until(io.core, next)) return sent::stopping;
     }
     io.core.log.traffic(io.name, false, data, size);
     return result;
@@ -144,7 +147,7 @@ bool pace_inbound(link_io& io, std::size_t count) {
 
 std::size_t inbound_slice(const link_io& io, std::size_t buffer_size) {
     if (io.byte_time.count() == 0) return buffer_size;
-    auto line_time = std::chrono::duration_cast<std::chrono::nanoseconds>(inbound_slice_time);
+    auto line_time = std::chrono::duration_cast<std::chrono::nanoseconds>(line_slice_time);
     if (io.inbound_backlog) line_time += std::max(steady::now() - io.inbound_clear, steady::duration::zero());
     const auto bytes = static_cast<std::size_t>(line_time / io.byte_time);
     return std::clamp<std::size_t>(bytes, 1, buffer_size);
