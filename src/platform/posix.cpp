@@ -10,8 +10,8 @@
 #include <time.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <climits>
 #include <cstdint>
@@ -301,10 +301,13 @@ bool plat_write_file(plat_handle handle, const void* data, std::uint32_t count,
     std::uint32_t baud = 0;
     if (!port_time_outs(fd, &read_ms, &write_ms) || !port_baud(fd, &baud)) return false;
     const auto start = steady::now();
-    const auto deadline = start + std::chrono::milliseconds(write_ms);
+    // A write time-out of 0 is none at all, as on Windows.
+    const auto deadline =
+        write_ms == 0 ? steady::time_point::max() : start + std::chrono::milliseconds(write_ms);
     // A UART sends no faster than its line: what cannot leave within the
     // write time-out is not sent at all, and the write comes back short.
-    const std::uint32_t sendable = std::min(count, bytes_within(write_ms, baud));
+    const std::uint32_t sendable =
+        write_ms == 0 ? count : std::min(count, bytes_within(write_ms, baud));
     std::uint32_t queued = 0;
     if (!queue_bytes(fd, static_cast<const unsigned char*>(data), sendable, deadline, &queued)) {
         return false;
