@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -448,6 +449,7 @@ int main(int argc, char** argv) {
     const auto missed = std::count_if(rows.begin(), rows.end(), [](const row& r) { return !within_target(r); });
     std::printf("\n%zu of %zu operations and failure paths within their goal\n", rows.size() - missed, rows.size());
     box->stop();
-    std::system((std::string("rm -rf ") + dir).c_str());
+    std::error_code ignored;
+    std::filesystem::remove_all(dir, ignored);
     return 0;
 }
