@@ -46,6 +46,7 @@ constexpr char rejected_error[] = "org.bluez.Error.Rejected";
 constexpr std::uint64_t question_timeout_us = 10'000'000;
 constexpr std::uint64_t connect_timeout_us = 30'000'000;
 
+constexpr int wsaeacces = 10013;
 constexpr int wsaenetdown = 10050;
 constexpr int wsaenetunreach = 10051;
 constexpr int wsaetimedout = 10060;
@@ -63,6 +64,7 @@ constexpr bus_error_mapping bus_error_codes[] = {
     {"org.freedesktop.DBus.Error.ServiceUnknown", wsaenetdown},
     {"org.freedesktop.DBus.Error.NameHasNoOwner", wsaenetdown},
     {"org.freedesktop.DBus.Error.Disconnected", wsaenetdown},
+    {"org.freedesktop.DBus.Error.AccessDenied", wsaeacces},
     {"org.bluez.Error.NotReady", wsaenetunreach},
     {"not-powered", wsaenetunreach},
     {"org.bluez.Error.DoesNotExist", wsaehostunreach},

@@ -9,6 +9,8 @@
 //   10060 (timed out)           the device did not answer
 //   10061 (connection refused)  the device has no serial port service, or
 //                               refused the connection
+//   10013 (access denied)       the system bus's policy keeps the user
+//                               from bluetoothd
 //   10047 (family unsupported)  built without BlueZ support
 #pragma once
 
