@@ -19,6 +19,7 @@
 #include <map>
 #include <memory>
 #include <new>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -325,24 +326,21 @@ int connect_profile(sd_bus* bus, profile_connection* connection) {
     return connection->fd >= 0 ? 0 : wsaeconnrefused;
 }
 
-const device_object* find_device(const bluez_objects& objects, const char* address,
-                                 std::string* path) {
-    for (const auto& [device_path, device] : objects.devices) {
-        if (::strcasecmp(device.address.c_str(), address) == 0) {
-            *path = device_path;
-            return &device;
-        }
-    }
-    return nullptr;
-}
-
-// The device's object path, or the code for why it cannot be reached.
+// The device's object path, or the code for why it cannot be reached. A
+// device that more than one adapter knows is reached through the first one
+// that is switched on.
 int reachable_device(const bluez_objects& objects, const char* address, std::string* path) {
-    const device_object* device = find_device(objects, address, path);
-    if (!device) return wsaehostunreach;
-    const auto adapter = objects.adapters.find(device->adapter);
-    if (adapter == objects.adapters.end() || !adapter->second) return wsaenetunreach;
-    return 0;
+    int code = wsaehostunreach;
+    for (const auto& [device_path, device] : objects.devices) {
+        if (::strcasecmp(device.address.c_str(), address) != 0) continue;
+        const auto adapter = objects.adapters.find(device.adapter);
+        if (adapter != objects.adapters.end() && adapter->second) {
+            *path = device_path;
+            return 0;
+        }
+        code = wsaenetunreach;
+    }
+    return code;
 }
 
 int connect_serial_port(const char* address, int* fd) {
@@ -380,8 +378,11 @@ bool bluez_known_devices(std::vector<bluez_device>* devices) {
         errno = code;
         return false;
     }
+    // A device that two adapters know is one device, listed once.
+    std::set<std::string> listed;
     for (const auto& [path, device] : objects.devices) {
-        if (!device.address.empty()) devices->push_back({device.address, device.name});
+        if (device.address.empty() || !listed.insert(device.address).second) continue;
+        devices->push_back({device.address, device.name});
     }
     return true;
 }

@@ -93,19 +93,21 @@ protected:
         }
     }
     std::string box_parameters(const std::string& devices) {
-        return R"({"adapters": [["hci1", false], ["hci0", true]], "box_dir": ")" + dir.path() +
+        return R"({"adapters": [["hci1", true], ["hci0", false]], "box_dir": ")" + dir.path() +
                R"(", "devices": [)" + devices + "]}";
     }
 };
 
-constexpr char wq_box[] = R"(["hci0", "00:11:22:33:44:AA", "WQ Box", null])";
+constexpr char wq_box[] = R"(["hci1", "00:11:22:33:44:AA", "WQ Box", null])";
 
 // Listed in object-path order, whatever order bluetoothd reports; a device
-// without a name is not listed; the connect check reaches the box by name.
+// without a name is not listed, one that two adapters know is listed once
+// and reached through the adapter that is on.
 TEST_F(Bluez, TheDeviceListIsBluetoothdsAndTheConnectCheckReachesTheBox) {
     start_box();
     start_bluetoothd(box_parameters(std::string(R"(["hci1", "CC:00:00:00:00:01", "Lobby sink", null],
-        ["hci0", "0A:0B:0C:0D:0E:0F", null, null], )") + wq_box));
+        ["hci0", "0A:0B:0C:0D:0E:0F", null, null], ["hci0", "00:11:22:33:44:AA", "WQ Box", null],
+        )") + wq_box));
     std::string list(96, 'X');
     unsigned int count = 0;
     EXPECT_EQ(wq_get_device_list(list.data(), 96, &count, message, 0), 0) << message;
