@@ -396,8 +396,12 @@ int bluez_connect_serial_port(int fd, const char* address) {
         code = ENOBUFS;
     }
     if (code != 0) return fail_with(code);
-    const int placed = ::dup3(connected, fd, O_CLOEXEC);
+    // bluetoothd connects without blocking and hands the socket over as it
+    // is; the socket layer's calls block, as a Windows socket's do.
+    const int flags = ::fcntl(connected, F_GETFL);
+    const bool placed = flags >= 0 && ::fcntl(connected, F_SETFL, flags & ~O_NONBLOCK) == 0 &&
+                        ::dup3(connected, fd, O_CLOEXEC) >= 0;
     const int error = errno;
     ::close(connected);
-    return placed < 0 ? fail_with(error) : 0;
+    return placed ? 0 : fail_with(error);
 }

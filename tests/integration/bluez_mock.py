@@ -50,6 +50,7 @@ def load(mock, parameters):
         owner, path = manager.profiles[str(uuid).lower()]
         with socket.socket(socket.AF_UNIX, socket.SOCK_STREAM) as box:
             box.connect(os.path.join(box_dir, device.props[bluez5.DEVICE_IFACE]['Address']))
+            box.setblocking(False)  # as bluetoothd's sockets are
             profile = dbus.SystemBus().get_object(owner, path, introspect=False)
             profile.NewConnection(device.__dbus_object_path__, dbus.types.UnixFd(box), {},
                                   signature='oha{sv}', dbus_interface='org.bluez.Profile1')

@@ -140,6 +140,7 @@ TEST_F(Bluez, SettingsReadAndFirmwareUpdateRunThroughTheSerialPortProfile) {
     for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<unsigned char>(i * 13 + 7);
     unsigned int socket = 0;
     ASSERT_EQ(wq_bt_ota_connect(box_address, &socket, message, 0), 0) << message;
+    EXPECT_EQ(::fcntl(static_cast<int>(socket), F_GETFL) & O_NONBLOCK, 0) << "blocks as on Windows";
     EXPECT_EQ(wq_bt_ota_start(socket, static_cast<unsigned int>(image.size()),
                               wqbox::crc32(image.data(), image.size()), message, 0), 0) << message;
     EXPECT_EQ(wq_bt_ota_start_xmit(socket, message, 0), 0) << message;
