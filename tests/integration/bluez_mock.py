@@ -1,9 +1,8 @@
 '''bluetoothd for the tests: dbusmock's bluez5 template with the adapters and
-devices of the JSON parameters, a profile manager that keeps what was
-registered, and a Device1.ConnectProfile that plays bluetoothd's part of a
-connection: it connects to the box emulator's socket at
-box_dir/XX:XX:XX:XX:XX:XX and hands that stream to the caller's profile
-through NewConnection, before it answers, as bluetoothd does.
+devices of the JSON parameters, and a Device1.ConnectProfile that connects
+to the box emulator's socket box_dir/XX:XX:XX:XX:XX:XX and hands it to the
+profile registered for the UUID through NewConnection before it answers,
+as bluetoothd does.
 
 Parameters: {"adapters": [[name, powered]], "box_dir": dir,
              "devices": [[adapter, address, name or null, error or null]]}
@@ -39,10 +38,6 @@ def load(mock, parameters):
     def RegisterProfile(_manager, path, uuid, _options, sender):
         manager.profiles[str(uuid).lower()] = (str(sender), str(path))
 
-    @dbus.service.method(bluez5.PROFILE_MANAGER_IFACE, in_signature='o', out_signature='')
-    def UnregisterProfile(_manager, path):
-        manager.profiles = {u: p for u, p in manager.profiles.items() if p[1] != path}
-
     @dbus.service.method(bluez5.DEVICE_IFACE, in_signature='s', out_signature='')
     def ConnectProfile(device, uuid):
         if device.error:
@@ -56,7 +51,6 @@ def load(mock, parameters):
                                   signature='oha{sv}', dbus_interface='org.bluez.Profile1')
 
     set_method(manager, bluez5.PROFILE_MANAGER_IFACE, RegisterProfile)
-    set_method(manager, bluez5.PROFILE_MANAGER_IFACE, UnregisterProfile)
     mockobject.objects['/'] = mock  # dbusmock files it only after load
     for name, powered in parameters.get('adapters', []):
         adapter = mockobject.objects[bluez5.AddAdapter(mock, name, 'host')]
