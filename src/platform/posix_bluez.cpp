@@ -317,9 +317,9 @@ int connect_profile(sd_bus* bus, profile_connection* connection) {
     const slot_ptr pending(reply_slot);
     // The call's own time-out ends the wait: sd-bus then answers it itself.
     while (!connection->answered) {
-        const int r = sd_bus_process(bus, nullptr);
-        if (r < 0) return wsaenetdown;
-        if (r == 0 && sd_bus_wait(bus, UINT64_MAX) < 0 && errno != EINTR) return wsaenetdown;
+        int r = sd_bus_process(bus, nullptr);
+        if (r == 0) r = sd_bus_wait(bus, UINT64_MAX);
+        if (r < 0 && r != -EINTR) return wsaenetdown;
     }
     if (connection->code != 0) return connection->code;
     // Answered without a socket for us: another program's profile took it.
