@@ -1,5 +1,5 @@
-// The POSIX backend: COM ports through termios and poll, emulated Bluetooth
-// through AF_UNIX stream sockets (see README, "Linux mapping").
+// The POSIX backend: COM ports through termios and poll; Bluetooth emulated
+// through AF_UNIX stream sockets, or bluetoothd's (see README, "Linux mapping").
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/posix_bluez.h"
 #include "platform/query_record.h"
 
 namespace {
@@ -362,11 +363,12 @@ void plat_heap_free(void* block) { std::free(block); }
 
 // ---- socket layer ----------------------------------------------------------------
 //
-// Bluetooth is emulated (README, "Linux mapping"): with WQ_BT_DIR set, the
+// With WQ_BT_DIR set Bluetooth is emulated (README, "Linux mapping"): the
 // known devices are the lines of $WQ_BT_DIR/devices, and connecting to a
-// device opens the AF_UNIX stream socket $WQ_BT_DIR/XX:XX:XX:XX:XX:XX. From
-// the connect on everything is a real kernel socket. Without WQ_BT_DIR the
-// lookup and socket() fail; the BlueZ RFCOMM path is not built yet.
+// device opens the AF_UNIX stream socket $WQ_BT_DIR/XX:XX:XX:XX:XX:XX.
+// Without it the devices are bluetoothd's and the connection its RFCOMM
+// socket to the box's serial port service (posix_bluez.cpp). From the
+// connect on everything is a real kernel socket.
 //
 // The last error lives in errno, so the backend keeps no state of its own: a
 // failing system call leaves its errno there, and a failure this backend
@@ -381,8 +383,6 @@ constexpr char known_devices_file[] = "devices";
 
 constexpr int first_wsa_code = 10000;
 constexpr int wsaeinval = 10022;
-// What the lookup reports on a machine without a Bluetooth radio.
-constexpr int wsaservice_not_found = 10108;
 
 // The packed SOCKADDR_BTH: family (2 bytes), btAddr (8), service class (16),
 // port (4), all little-endian.
@@ -395,7 +395,7 @@ constexpr std::uint16_t af_bth = 32;
 constexpr std::size_t radio_text_length = 17;
 constexpr std::size_t radio_text_pair_stride = 3;
 constexpr std::uint64_t radio_address_mask = 0xFFFFFFFFFFFFull;
-constexpr char socket_path_format[] = "%s/%02X:%02X:%02X:%02X:%02X:%02X";
+constexpr char radio_text_format[] = "%02X:%02X:%02X:%02X:%02X:%02X";
 constexpr char name_separator = ' ';
 
 int fail_with(int error) {
@@ -463,6 +463,15 @@ void socket_address_of(std::uint64_t radio, unsigned char address[bth_address_si
 
 std::uint16_t family_of(const unsigned char address[bth_address_size]) {
     return static_cast<std::uint16_t>(address[0] | (address[1] << 8));
+}
+
+// "XX:XX:XX:XX:XX:XX", upper-case hex.
+void radio_text(std::uint64_t radio, char (&text)[radio_text_length + 1]) {
+    std::snprintf(text, sizeof text, radio_text_format, static_cast<unsigned>((radio >> 40) & 0xFF),
+                  static_cast<unsigned>((radio >> 32) & 0xFF),
+                  static_cast<unsigned>((radio >> 24) & 0xFF),
+                  static_cast<unsigned>((radio >> 16) & 0xFF),
+                  static_cast<unsigned>((radio >> 8) & 0xFF), static_cast<unsigned>(radio & 0xFF));
 }
 
 int hex_digit(char c) {
@@ -542,6 +551,20 @@ bool read_known_devices(const char* dir, std::vector<known_device>* devices) {
     return true;
 }
 
+// bluetoothd's devices, in the same form; false with errno set.
+bool read_bluez_devices(std::vector<known_device>* devices) {
+    std::vector<bluez_device> found;
+    if (!bluez_known_devices(&found)) return false;
+    for (const bluez_device& device : found) {
+        std::uint64_t radio = 0;
+        if (!parse_radio_address(device.address, &radio)) continue;
+        known_device known{device.name, {}};
+        socket_address_of(radio, known.address);
+        devices->push_back(known);
+    }
+    return true;
+}
+
 // A lookup handle points at one of these, from begin to end.
 struct lookup_state {
     std::vector<known_device> devices;
@@ -575,11 +598,10 @@ int plat_wsa_get_last_error() { return wsa_code_of(errno); }
 
 void plat_query_prepare(void* record) { portable_query_prepare(record); }
 
-// The devices file is read once, here; the flags change nothing, as every
-// result carries both name and address.
+// The devices file, or bluetoothd, is read once, here; the flags change
+// nothing, as every result carries both name and address.
 int plat_lookup_begin(void* record, std::uint32_t, plat_lookup_handle* lookup) {
     const char* dir = bt_dir();
-    if (!dir) return fail_with(wsaservice_not_found);
     const auto* query = static_cast<const portable_query_record*>(record);
     if (query->size != plat_query_record_size || query->name_space != portable_ns_bth) {
         return fail_with(EINVAL);
@@ -588,7 +610,7 @@ int plat_lookup_begin(void* record, std::uint32_t, plat_lookup_handle* lookup) {
     if (!state) return fail_with(ENOBUFS);
     bool read = false;
     try {
-        read = read_known_devices(dir, &state->devices);
+        read = dir ? read_known_devices(dir, &state->devices) : read_bluez_devices(&state->devices);
     } catch (const std::bad_alloc&) {
         errno = ENOBUFS;
     }
@@ -626,28 +648,25 @@ bool plat_query_remote_address(const void* record, unsigned char address[30]) {
     return portable_query_remote_address(record, address);
 }
 
+// A stream socket of its own either way: for bluetoothd's connection it
+// holds the descriptor number until the connect puts the RFCOMM socket there.
 plat_socket plat_socket_open() {
-    if (!bt_dir()) {
-        errno = EAFNOSUPPORT;
-        return plat_invalid_socket;
-    }
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     return fd < 0 ? plat_invalid_socket : static_cast<plat_socket>(fd);
 }
 
-// Only the low 48 bits of btAddr name a radio; the service class and port
-// are left to the listener, as the box has one service only.
+// Only the low 48 bits of btAddr name a radio. The emulated box has one
+// service only; bluetoothd is asked for the serial port service, which is
+// what the RFCOMM service class with port 0 finds on a box.
 int plat_connect(plat_socket socket, const unsigned char address[30]) {
+    if (family_of(address) != af_bth) return fail_with(EAFNOSUPPORT);
+    char radio[radio_text_length + 1];
+    radio_text(radio_address_of(address), radio);
     const char* dir = bt_dir();
-    if (!dir || family_of(address) != af_bth) return fail_with(EAFNOSUPPORT);
-    const std::uint64_t radio = radio_address_of(address);
+    if (!dir) return bluez_connect_serial_port(fd_of(socket), radio);
     sockaddr_un box{};
     box.sun_family = AF_UNIX;
-    const int length = std::snprintf(
-        box.sun_path, sizeof box.sun_path, socket_path_format, dir,
-        static_cast<unsigned>((radio >> 40) & 0xFF), static_cast<unsigned>((radio >> 32) & 0xFF),
-        static_cast<unsigned>((radio >> 24) & 0xFF), static_cast<unsigned>((radio >> 16) & 0xFF),
-        static_cast<unsigned>((radio >> 8) & 0xFF), static_cast<unsigned>(radio & 0xFF));
+    const int length = std::snprintf(box.sun_path, sizeof box.sun_path, "%s/%s", dir, radio);
     if (length < 0 || static_cast<std::size_t>(length) >= sizeof box.sun_path) {
         return fail_with(ENAMETOOLONG);
     }
