@@ -29,5 +29,6 @@ install(FILES ${PROJECT_BINARY_DIR}/wqConfig.cmake ${PROJECT_BINARY_DIR}/wqConfi
 # wq.pc finds its prefix from where it lies, so the package works wherever
 # it is installed (cmake --install --prefix DIR included).
 file(RELATIVE_PATH wq_pc_to_prefix /prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig /prefix)
+string(REGEX REPLACE "/$" "" wq_pc_to_prefix "${wq_pc_to_prefix}")
 configure_file(${PROJECT_SOURCE_DIR}/cmake/wq.pc.in ${PROJECT_BINARY_DIR}/wq.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/wq.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)

@@ -57,8 +57,10 @@ std::string roff(const std::string& text) {
     return out;
 }
 
-void man_options(std::FILE* out, const CLI::App& app) {
+// Every command takes --help; the page says so once, among the globals.
+void man_options(std::FILE* out, const CLI::App& app, bool with_help) {
     for (const CLI::Option* o : visible_options(app)) {
+        if (!with_help && o->get_name() == "--help") continue;
         std::string names = o->get_name(false, true);
         if (!is_flag(o)) names += " " + o->get_type_name();
         std::fprintf(out, ".TP\n.B %s\n%s\n", roff(names).c_str(), roff(o->get_description()).c_str());
@@ -77,7 +79,7 @@ void man_commands(std::FILE* out, const CLI::App& app, const std::string& path) 
             synopsis += " " + o->get_name();
         // The footer is the command's own help, the description its summary.
         std::fprintf(out, ".SS %s\n%s\n", roff(synopsis).c_str(), roff(sub->get_footer()).c_str());
-        if (!visible_options(*sub).empty()) man_options(out, *sub);
+        man_options(out, *sub, false);
     }
 }
 
@@ -140,7 +142,7 @@ void print_man_page(std::FILE* out) {
                       "[\\fICOMMAND OPTIONS\\fR]\n");
     std::fprintf(out, ".SH DESCRIPTION\n%s\n", roff(app->get_description()).c_str());
     std::fprintf(out, ".SH OPTIONS\n");
-    man_options(out, *app);
+    man_options(out, *app, true);
     std::fprintf(out, ".SH COMMANDS\n");
     man_commands(out, *app, "");
     std::fprintf(out, ".SH NOTES\n.nf\n%s\n.fi\n", roff(app->get_footer()).c_str());
