@@ -123,18 +123,22 @@ std::optional<report> resolve_link(const command_line& line, const invocation& c
         if (line.port) target->port = *line.port;  // find: where the box must answer
         return std::nullopt;
     }
-    if (line.port) return serial_link(*line.port, "", target), std::nullopt;
-    if (line.device) return serial_link(device_port, *line.device, target), std::nullopt;
+    if (line.port || line.device) {
+        serial_link(line.port.value_or(device_port), line.device.value_or(""), target);
+        return std::nullopt;
+    }
     if (line.bt) return bt_link(*line.bt, target);
     if (line.name) return named_link(*line.name, call.language, target);
     if (!line.sim) {
         return usage_error(std::string(c.name) + " needs a link: " +
-                           (c.needs == link_need::bluetooth ? "--bt ADDRESS or --name NAME"
-                                                            : "--port N, --device PATH, --bt ADDRESS or --name NAME"));
+                           (c.needs == link_need::bluetooth
+                                ? "--bt ADDRESS or --name NAME"
+                                : "--port N, --device PATH, --bt ADDRESS or --name NAME"));
     }
     // The emulated box: serial COM1 where the command has a serial form.
-    if (c.needs == link_need::any) return serial_link(1, "", target), std::nullopt;
-    return bt_link(std::string(sim_bt_address), target);
+    if (c.needs == link_need::bluetooth) return bt_link(std::string(sim_bt_address), target);
+    serial_link(lowest_port, "", target);
+    return std::nullopt;
 }
 
 }  // namespace wqctl

@@ -133,11 +133,14 @@ std::optional<report> start_stand_ins(const command_line& line, exit_guard& guar
     if (!line.sim && !line.device) return std::nullopt;
     std::string error;
     s->dir = scratch_dir::make(&error);
-    if (s->dir) guard.remove_on_signal(s->dir->path());
-    if (s->dir && line.sim) s->sim = simulation::start(sim_options_for(line), s->dir->path(), &error);
-    if (s->dir && line.device && link_device(*line.device, s->dir->path(), &error)) return std::nullopt;
-    if (s->sim) return std::nullopt;
-    return own_failure(line.sim ? "the emulated box did not start: " + error : error);
+    if (!s->dir) return own_failure(error);
+    guard.remove_on_signal(s->dir->path());
+    if (line.device && !link_device(*line.device, s->dir->path(), &error)) return own_failure(error);
+    if (line.sim) {
+        s->sim = simulation::start(sim_options_for(line), s->dir->path(), &error);
+        if (!s->sim) return own_failure("the emulated box did not start: " + error);
+    }
+    return std::nullopt;
 }
 
 }  // namespace
@@ -151,8 +154,11 @@ int main(int argc, char** argv) {
         case parsed::usage: guard->describe(line.group, line.json); return guard->finish(error);
         case parsed::run: break;
     }
-    if (line.generate == "completion") return print_bash_completion(stdout), 0;
-    if (line.generate == "man") return print_man_page(stdout), 0;
+    if (!line.generate.empty()) {
+        if (line.generate == "man") print_man_page(stdout);
+        else print_bash_completion(stdout);
+        return 0;
+    }
 
     invocation call = make_invocation(line);
     guard->describe(call.command->name, line.json);
