@@ -139,6 +139,7 @@ const row rows[] = {
     {"empty_name", {"--sim", "--name", "", "devices"}, 2, {}, {"--name takes a name"}},
     {"empty_block", over({"--sim"}, over(bt, {"usage-settings", "write", "--hex", ""})), 2, {}, {"empty"}},
     {"csv_and_json", {"--sim", "--json", "log", "--csv", "-"}, 2, {R"("status":2)"}, {"standard output"}},
+    {"json_on_bad_value", {"--sim", "--port", "16", "--json", "find"}, 2, {R"("status":2,"message":"--port: )"}},
     {"device_and_sim", {"--sim", "--device", "/dev/null", "find"}, 2, {}, {"leave out --sim"}},
     // Outputs are opened before the box is asked.
     {"bad_csv_path", {"--port", "1", "log", "--csv", "/nonexistent/log.csv"}, 1, {},

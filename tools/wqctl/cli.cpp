@@ -245,6 +245,10 @@ parsed parse_command_line(int argc, char** argv, command_line* line, report* err
         app->exit(e);
         return parsed::printed;
     } catch (const CLI::ParseError& e) {
+        // The parser stops at the first bad value, perhaps before it took
+        // --json; the error is still owed as JSON.
+        for (int i = 1; i < argc && std::string_view(argv[i]) != "--"; ++i)
+            line->json = line->json || std::string_view(argv[i]) == "--json";
         line->group = reached_command(*app);
         *error = usage_error(e.what());
         return parsed::usage;
