@@ -1,10 +1,12 @@
 // The wqctl program as its users run it: a child process, against the box it
-// embeds (--sim) or against an emulator the test holds and inspects.
+// embeds (--sim) or against an emulator the test holds and inspects. One
+// table of command lines with what each must print and leave behind.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -12,7 +14,6 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -25,11 +26,11 @@ namespace {
 
 using namespace std::chrono_literals;
 using arguments = std::vector<std::string>;
+using texts = std::vector<std::string>;
 
 struct run_result {
     int code = -1;
-    std::string out;
-    std::string err;
+    std::string out, err;
 };
 
 std::string file_text(const std::string& path) {
@@ -37,17 +38,16 @@ std::string file_text(const std::string& path) {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-pid_t spawn_wqctl(const arguments& args, const std::string& out, const std::string& err) {
-    std::vector<std::string> copies = args;
-    copies.insert(copies.begin(), WQCTL_PROGRAM);
+pid_t spawn_wqctl(arguments args, const std::string& out, const std::string& err) {
+    args.insert(args.begin(), WQCTL_PROGRAM);
     std::vector<char*> argv;
-    for (std::string& a : copies) argv.push_back(a.data());
+    for (std::string& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    for (const auto& [fd, file] : {std::pair{STDOUT_FILENO, &out}, std::pair{STDERR_FILENO, &err}})
+        posix_spawn_file_actions_addopen(&actions, fd, file->c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     pid_t pid = -1;
     const int error = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
@@ -56,157 +56,220 @@ pid_t spawn_wqctl(const arguments& args, const std::string& out, const std::stri
 
 int wait_exit(pid_t pid) {
     int status = 0;
-    if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
-    return WEXITSTATUS(status);
+    return waitpid(pid, &status, 0) == pid && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 run_result run_wqctl(const arguments& args) {
     temp_dir files;
-    const std::string out = files.path() + "/out";
-    const std::string err = files.path() + "/err";
-    run_result r;
+    const std::string out = files.path() + "/out", err = files.path() + "/err";
     const pid_t pid = spawn_wqctl(args, out, err);
-    if (pid > 0) r.code = wait_exit(pid);
-    r.out = file_text(out);
-    r.err = file_text(err);
-    return r;
+    return {pid > 0 ? wait_exit(pid) : -1, file_text(out), file_text(err)};
 }
 
-std::vector<std::string> split(const std::string& text, const std::string& separator) {
-    std::vector<std::string> parts;
-    std::size_t at = 0;
-    for (std::size_t next; (next = text.find(separator, at)) != std::string::npos; at = next + separator.size())
-        parts.push_back(text.substr(at, next - at));
-    parts.push_back(text.substr(at));
-    return parts;
+// "{dir}" stands for the test's directory, where the held box's links are.
+std::string expand(std::string text, const std::string& dir) {
+    for (std::size_t at; (at = text.find("{dir}")) != std::string::npos;) text.replace(at, 5, dir);
+    return text;
 }
 
-// ---- against the embedded box -------------------------------------------
+std::size_t count_of(const std::string& text, const std::string& part) {
+    std::size_t n = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+    return n;
+}
 
-struct output_case {
-    arguments args;
+using state_check = std::function<void(const wqbox::box_state&, const std::string& dir)>;
+
+struct row {
+    const char* name;
+    arguments args;  // without --sim: against the held box in {dir}
     int code;
-    std::string out;
+    texts out;                    // each is in stdout
+    texts err = {};               // each is in stderr
+    const char* fault = nullptr;  // the held box's fault
+    state_check check = nullptr;  // what the held box keeps afterwards
+};
+void PrintTo(const row& r, std::ostream* os) { *os << r.name; }
+
+const std::string image_name = "image.bin";  // 5000 bytes: the last chunk is a short one
+std::vector<unsigned char> test_image() {
+    std::vector<unsigned char> image(5000);
+    for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<unsigned char>(i * 31 + 7);
+    return image;
+}
+void image_verified(const wqbox::box_state& s, const std::string&) {
+    EXPECT_EQ(s.firmware.verified, 1u);
+    EXPECT_EQ(s.firmware.image, test_image());
+}
+
+const arguments bt = {"--bt", "00:11:22:33:44:aa"};
+arguments over(arguments link, const arguments& rest) {
+    link.insert(link.end(), rest.begin(), rest.end());
+    return link;
+}
+
+const row rows[] = {
+    // Output as people and scripts read it.
+    {"version", {"--version"}, 0, {"wqctl " WQ_VERSION "\n"}},
+    {"find", {"--sim", "find"}, 0, {"box on COM1: WQBOX 1.0 SN 10001\n"}},
+    {"find_json", {"--sim", "--json", "find"}, 0,
+     {R"({"command":"find","status":0,"message":"box on COM1: WQBOX 1.0 SN 10001",)"
+      R"("values":{"port":1,"identification":"WQBOX 1.0 SN 10001"}})" "\n"}},
+    {"find_expected_port", {"--port", "1", "find"}, 0, {"box on COM1"}},
+    {"find_other_port", {"--port", "3", "find"}, 1, {}, {"no box on COM3; the first box answered on COM1"}},
+    {"german_json", {"--sim", "--json", "--german", "connect", "Nobody"}, 1,
+     {"{\"command\":\"connect\",\"status\":1,\"message\":\"Ger\xC3\xA4t kann nicht gefunden werden!\","
+      "\"failed_at\":\"wq_connect_to_bt_device\",\"hint\":\"Bluetooth is emulated in "}},
+    {"convert_full_value", {"convert", "1234567"}, 0, {"1234567\n"}},
+    {"convert_json_number", {"--json", "convert", "12.5"}, 0, {R"("values":{"text":"12.5","value":12.5}})"}},
+    {"ports", {"--sim", "ports"}, 0, {"COM1   ", "/COM1 -> /dev/pts/"}},
+    {"log_help", {"log", "--help"}, 0, {"instead of showing the table", "Link: --port N or --device PATH"}},
+    {"man_page", {"--generate-man"}, 0, {".TH WQCTL 1", ".SS firmware update IMAGE", "\\-\\-choice\\-number"}},
+    {"completion", {"--generate-completion"}, 0, {R"("wqctl settings write") words=")", "complete -o default"}},
+    // Usage errors: exit 2, one line on stderr that points to the help once.
+    {"unknown_command", {"--sim", "bogus"}, 2, {}, {"bogus (see wqctl --help)"}},
+    {"group_alone", {"--sim", "settings"}, 2, {}, {"settings takes one of: read, write, defaults"}},
+    {"no_link", {"settings", "read"}, 2, {}, {"needs a link"}},
+    {"bluetooth_only", {"--sim", "--port", "1", "identify"}, 2, {}, {"Bluetooth only"}},
+    {"no_field", {"--sim", "settings", "write"}, 2, {}, {"at least one field (see wqctl settings write --help)\n"}},
+    {"text_too_long", {"--sim", "settings", "write", "--text-1", std::string(32, 'x')}, 2, {}, {"at most 31"}},
+    {"not_latin1", {"--sim", "settings", "write", "--text-1", "\xE2\x82\xAC"}, 2, {}, {"Latin-1"}},
+    {"half_a_pair", over({"--sim"}, over(bt, {"settings", "write", "--address-1", "10.0.0.1"})), 2, {}, {"together"}},
+    {"serial_clock_range", {"--sim", "clock", "sync", "--time", "4294967296"}, 2, {}, {"4294967295"}},
+    {"empty_name", {"--sim", "--name", "", "devices"}, 2, {}, {"--name takes a name"}},
+    {"empty_block", over({"--sim"}, over(bt, {"usage-settings", "write", "--hex", ""})), 2, {}, {"empty"}},
+    {"csv_and_json", {"--sim", "--json", "log", "--csv", "-"}, 2, {R"("status":2)"}, {"standard output"}},
+    {"json_on_bad_value", {"--sim", "--port", "16", "--json", "find"}, 2, {R"("status":2,"message":"--port: )"}},
+    {"device_and_sim", {"--sim", "--device", "/dev/null", "find"}, 2, {}, {"leave out --sim"}},
+    // Outputs are opened before the box is asked.
+    {"bad_csv_path", {"--port", "1", "log", "--csv", "/nonexistent/log.csv"}, 1, {},
+     {"cannot write /nonexistent/log.csv: No such file or directory\n"}, nullptr,
+     [](const auto& s, auto&) { EXPECT_FALSE(s.usage_sent); }},
+    {"bad_out_path", over({"--json"}, over(bt, {"usage-settings", "read", "--out", "/proc/nope"})), 1,
+     {R"("status":1,"message":"cannot write /proc/nope: No such file or directory")"}},
+    // What the box keeps.
+    {"settings_serial",
+     {"--port", "1", "settings", "write", "--text-1", "Gr\xC3\xB6\xC3\x9F" "e", "--number", "4464", "--choice", "4",
+      "--choice-byte", "7", "--choice-number", "300"},
+     0, {"Write Settings Successful!"}, {}, nullptr, [](const wqbox::box_state& s, const std::string&) {
+         EXPECT_EQ(wqbox::field_text(s.settings, wqbox::text_1), "Gr\xF6\xDF" "e");  // single bytes
+         EXPECT_EQ(s.settings.number, 4464u);
+         EXPECT_EQ(s.settings.choice_number, 300);
+     }},
+    {"addresses_select_address_mode",
+     over(bt, {"settings", "write", "--address-1", "192,168,1,10", "--address-2", "10.0.0.1"}), 0,
+     {"Write Settings Successful!"}, {}, nullptr, [](const auto& s, auto&) {
+         EXPECT_EQ(s.settings.mode, 3);
+         EXPECT_EQ(wqbox::field_text(s.settings, wqbox::text_8), "192.168.1.10%%%%10.0.0.1%%%%%%%");
+     }},
+    {"firmware_serial", {"--port", "1", "firmware", "update", "{dir}/image.bin"}, 0,
+     {"5000 bytes in ", " bytes/s, CRC-32 0x", "verified by the box"}, {}, nullptr, image_verified},
+    {"firmware_bt", over(bt, {"--json", "firmware", "update", "{dir}/image.bin"}), 0,
+     {R"("length":5000,"crc32":)", R"("chunk_size":1024,"seconds":)"}, {}, nullptr, image_verified},
+    {"firmware_step", {"--port", "1", "firmware", "update", "{dir}/image.bin"}, 1, {},
+     {"wqctl: wq_ota_start failed: Read 'OTA Req-Ack' Failed. Please Check Connections\n"}, "ota-request:silent@1"},
+    {"firmware_verdict_lost", {"--port", "1", "firmware", "update", "{dir}/image.bin"}, 1, {},
+     {"wq_ota_confirm_done failed", "the box may have accepted the image"}, "ota-verify:silent"},
+    {"log_csv_serial", {"--port", "1", "log", "--ambient-water", "--csv", "{dir}/log.csv"}, 0,
+     {"24 entries downloaded, written to {dir}/log.csv\n"}, {}, nullptr, [](const auto&, const std::string& dir) {
+         const std::string csv = file_text(dir + "/log.csv");
+         EXPECT_EQ(count_of(csv, "\r\n"), 25u);
+         EXPECT_EQ(csv.rfind("entry,kind,status,usage,water_value,water_value_2,water_value_3,product_value_1,"
+                             "product_value_2,entry_key\r\n", 0), 0u);
+         for (const char* line : {"\r\n4,product,3,Soap,", "\r\n5,other,1,Soap Flush,,,,,,",
+                                  "\r\n10,empty,2,Usage,", "\r\n14,water,0,Ambient Water,"})
+             EXPECT_NE(csv.find(line), std::string::npos) << line;
+     }},
+    {"log_stdout_bt", over(bt, {"log", "--csv", "-"}), 0, {"\r\n10,empty,2,Usage,", "\r\n24,"}},
+    {"log_json", {"--port", "1", "--json", "log"}, 0,
+     {R"({"entry":10,"kind":"empty","status":2,"usage":"Usage","water_value":)"}},
+    {"log_breaks_off", {"--port", "1", "log", "--csv", "{dir}/log.csv"}, 1, {},
+     {"wq_use_data_fetch failed: Read 'Use Data' Failed. Please Check Connections: stopped after 0 of 24 entries, "
+      "written to {dir}/log.csv\n"},
+     "usage-start:silent", [](const auto&, const std::string& dir) {
+         EXPECT_EQ(count_of(file_text(dir + "/log.csv"), "\r\n"), 1u) << "the header row alone";
+     }},
+    {"identify", over(bt, {"identify"}), 0, {}, {}, nullptr,
+     [](const auto& s, auto&) { EXPECT_EQ(s.count.identifies, 1u); }},
+    {"clock", over(bt, {"clock", "sync", "--time", "1700000000"}), 0, {"(2023-11-14 22:13:20 UTC)"}, {}, nullptr,
+     [](const auto& s, auto&) { EXPECT_EQ(s.clock, 1700000000u); }},
+    {"usage_settings_write", over(bt, {"usage-settings", "write", "--hex", "01 02 0a ff"}), 0, {"4 bytes written"}, {},
+     nullptr, [](const auto& s, auto&) { EXPECT_EQ(s.usage_settings, (std::vector<unsigned char>{1, 2, 10, 255})); }},
+    {"usage_settings_read", over(bt, {"--json", "usage-settings", "read", "--size", "4", "--out", "{dir}/b.bin"}), 0,
+     {R"("values":{"size":4,"file":"{dir}/b.bin"})"}, {}, nullptr,
+     [](const auto& s, const std::string& dir) {
+         EXPECT_EQ(file_text(dir + "/b.bin"), std::string(s.usage_settings.begin(), s.usage_settings.begin() + 4));
+     }},
+    // Failures say what to do.
+    {"busy", over(bt, {"flush"}), 1, {}, {"Reason: in use.", "give --retry N"}, "BT_TAP_SPL:busy@1"},
+    {"busy_retried", over(bt, {"--retry", "2", "flush"}), 0, {"stagnation flush started"},
+     {"the box is in use; asking again in 1 s (1 of 2)"}, "BT_TAP_SPL:busy@1",
+     [](const auto& s, auto&) { EXPECT_EQ(s.count.flushes, 1u); }},
+    {"nobody_listening", {"--bt", "00:11:22:33:44:BB", "identify"}, 1, {}, {"error 10061: nothing is listening"}},
+    {"unknown_name", {"--name", "Nobody", "settings", "read"}, 1, {}, {"Bluetooth is emulated in {dir}"}},
+    {"missing_port", {"--port", "5", "settings", "read"}, 1, {},
+     {"wqctl: {dir}/COM5: No such file or directory: no such device"}},
+    {"device_path", {"--json", "--device", "{dir}/COM1", "settings", "read"}, 0,
+     {R"("number":300,"choice_number":0,"mode":0,"record":"long")"}},
+    {"missing_device", {"--device", "/nonexistent/tty", "settings", "read"}, 1, {},
+     {"/nonexistent/tty: No such file or directory: no such device"}},
 };
 
-TEST(WqctlSim, PrintsWhatTheLibraryReports) {
-    const output_case cases[] = {
-        {{"--sim", "find"}, 0, "box on COM1: WQBOX 1.0 SN 10001\n"},
-        {{"--sim", "--port", "12", "find"}, 0, "box on COM12: WQBOX 1.0 SN 10001\n"},
-        {{"--sim", "--json", "find"},
-         0,
-         R"({"command":"find","status":0,"message":"box on COM1: WQBOX 1.0 SN 10001",)"
-         R"("values":{"port":1,"identification":"WQBOX 1.0 SN 10001"}})"
-         "\n"},
-        {{"--sim", "--json", "--name", "Tap 7", "devices"},
-         0,
-         R"({"command":"devices","status":0,"message":"","values":{"count":1,"devices":["Tap 7"]}})"
-         "\n"},
-        {{"--sim", "--json", "--german", "connect", "Nobody"},
-         1,
-         "{\"command\":\"connect\",\"status\":1,\"message\":\"Ger\xC3\xA4t kann nicht gefunden "
-         "werden!\",\"failed_at\":\"wq_connect_to_bt_device\",\"values\":{}}\n"},
-        {{"--sim", "--json", "settings", "defaults"},
-         0,
-         R"({"command":"settings defaults","status":0,)"
-         R"("message":"Restore Default User Settings Success!","values":{}})"
-         "\n"},
-    };
-    for (const output_case& c : cases) {
-        const run_result r = run_wqctl(c.args);
-        EXPECT_EQ(r.code, c.code) << c.args.back() << ": " << r.err;
-        EXPECT_EQ(r.out, c.out) << c.args.back();
+class Wqctl : public BoxTest, public ::testing::WithParamInterface<row> {
+protected:
+    scoped_env com_dir{"WQ_COM_DIR", dir.path()};
+    scoped_env bt_dir{"WQ_BT_DIR", dir.path()};
+};
+
+TEST_P(Wqctl, PrintsAndKeeps) {
+    const row& r = GetParam();
+    if (r.args.empty() || r.args[0] != "--sim") {
+        if (r.fault) start_box_with_fault(r.fault);
+        else start_box();
+    }
+    const auto image = test_image();
+    std::ofstream(path(image_name)).write(reinterpret_cast<const char*>(image.data()), image.size());
+    arguments args;
+    for (const std::string& a : r.args) args.push_back(expand(a, dir.path()));
+    const run_result got = run_wqctl(args);
+    EXPECT_EQ(got.code, r.code) << got.out << got.err;
+    for (const auto& [parts, text] : {std::pair{&r.out, &got.out}, std::pair{&r.err, &got.err}}) {
+        for (const std::string& part : *parts)
+            EXPECT_NE(text->find(expand(part, dir.path())), std::string::npos) << part << " in " << *text;
+    }
+    if (r.code == 2) {  // one line, one pointer to the help
+        EXPECT_EQ(got.err.rfind("wqctl: ", 0), 0u) << got.err;
+        EXPECT_EQ(count_of(got.err, "(see "), 1u) << got.err;
+    }
+    if (r.check && box) {
+        box->stop();  // a box answers before it records: let it finish
+        r.check(box->state(), dir.path());
     }
 }
 
-TEST(WqctlSim, UsageErrorsExitWithTwoAndTouchNothing) {
-    const arguments cases[] = {
-        {"--sim", "bogus"},
-        {"--sim", "settings"},
-        {"settings", "read"},  // no link and no --sim
-        {"--sim", "--port", "1", "identify"},  // Bluetooth only
-        {"--sim", "--port", "16", "settings", "read"},
-        {"--sim", "settings", "write"},  // no field
-        {"--sim", "settings", "write", "--text-1", std::string(32, 'x')},
-        {"--sim", "settings", "write", "--text-1", "\xE2\x82\xAC"},  // no single-byte form
-        {"--sim", "settings", "read", "--safe"},                     // serial
-        {"--sim", "--bt", "00:11:22:33:44:AA", "settings", "write", "--address-1", "10.0.0.1"},
-        {"--sim", "clock", "sync", "--time", "4294967296"},  // beyond the serial clock
-        {"--sim", "firmware", "update", "/nonexistent/image.bin"},
-        {"--sim", "log", "--time", "5"},
-    };
-    for (const arguments& args : cases) {
-        const run_result r = run_wqctl(args);
-        EXPECT_EQ(r.code, 2) << args.back();
-        EXPECT_EQ(r.out, "") << args.back();
-        EXPECT_EQ(r.err.rfind("wqctl: ", 0), 0u) << args.back() << ": " << r.err;
-    }
+INSTANTIATE_TEST_SUITE_P(Table, Wqctl, ::testing::ValuesIn(rows),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// A port that another program holds is named as in use.
+TEST_F(Wqctl, APortInUseIsNamed) {
+    start_box();
+    const int held = open(path("COM1").c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(flock(held, LOCK_EX | LOCK_NB), 0);
+    const run_result r = run_wqctl({"--port", "1", "settings", "read"});
+    close(held);
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find(path("COM1") + ": Resource temporarily unavailable: in use by another program"),
+              std::string::npos)
+        << r.err;
 }
 
-TEST(WqctlSim, HelpListsEveryCommand) {
-    const run_result overview = run_wqctl({"--help"});
-    EXPECT_EQ(overview.code, 0);
-    for (const char* command : {"find", "settings write", "usage-settings read", "log",
-                                "firmware update IMAGE", "convert TEXT"})
-        EXPECT_NE(overview.out.find(command), std::string::npos) << command;
-    const run_result one = run_wqctl({"settings", "write", "--help"});
-    EXPECT_EQ(one.code, 0);
-    EXPECT_NE(one.out.find("--choice-number"), std::string::npos);
-}
-
-// The log as CSV, checked against the log the emulator keeps.
-class WqctlLog : public ::testing::TestWithParam<arguments> {};
-
-TEST_P(WqctlLog, CsvHoldsEveryEntry) {
-    temp_dir dir;
-    const std::string csv = dir.path() + "/log.csv";
-    arguments args = GetParam();
-    for (const char* a : {"log", "--ambient-water", "--csv"}) args.push_back(a);
-    args.push_back(csv);
-    const run_result r = run_wqctl(args);
-    ASSERT_EQ(r.code, 0) << r.err;
-    EXPECT_EQ(r.out, "24 entries downloaded, written to " + csv + "\n");
-
-    const auto lines = split(file_text(csv), "\r\n");
-    const auto log = wqbox::make_usage_log(24);
-    ASSERT_EQ(lines.size(), log.size() + 2);  // header, entries, empty remainder
-    EXPECT_EQ(lines[0], "entry,kind,status,usage,water_value,water_value_2,water_value_3,"
-                        "product_value_1,product_value_2,entry_key");
-    EXPECT_EQ(lines.back(), "");
-    for (std::size_t i = 0; i < log.size(); ++i) {
-        const auto fields = split(lines[i + 1], ",");
-        ASSERT_EQ(fields.size(), 10u) << lines[i + 1];
-        EXPECT_EQ(fields[0], wqbox::usage_field_text(log[i], wqbox::usage_field::entry_number));
-        const bool empty = wqbox::is_empty_slot(log[i]);
-        EXPECT_EQ(fields[1] == "empty", empty) << lines[i + 1];
-        EXPECT_EQ(fields[9], empty ? "" : wqbox::usage_field_text(log[i], wqbox::usage_field::key));
-    }
-    // Entries of each kind: entry, kind, status, usage, water values, product values.
-    const std::vector<std::string> spot_checks[] = {
-        {"4", "product", "3", "Soap", "0", "0", "0"},
-        {"5", "other", "1", "Soap Flush", "", "", "", "", ""},
-        {"10", "empty", "2", "Usage"},
-        {"14", "water", "0", "Ambient Water"},
-    };
-    for (const auto& expected : spot_checks) {
-        const auto fields = split(lines[std::stoul(expected[0])], ",");
-        for (std::size_t f = 0; f < expected.size(); ++f)
-            EXPECT_EQ(fields[f], expected[f]) << "entry " << expected[0] << " field " << f;
-    }
-    const auto water = split(lines[14], ",");
-    EXPECT_EQ(water[4], wqbox::usage_field_text(log[13], wqbox::usage_field::water_value));
-    EXPECT_EQ(water[6], wqbox::usage_field_text(log[13], wqbox::usage_field::water_value_3));
-}
-
-INSTANTIATE_TEST_SUITE_P(Links, WqctlLog,
-                         ::testing::Values(arguments{"--sim"},
-                                           arguments{"--sim", "--bt", "00:11:22:33:44:AA"}),
-                         [](const auto& info) { return info.param.size() == 1 ? "serial" : "bluetooth"; });
-
-TEST(WqctlSim, InterruptedRunRemovesItsDirectory) {
-    temp_dir tmp;
+// An interrupt still prints the one JSON object and removes the directory.
+TEST(WqctlInterrupt, PrintsJsonAndRemovesItsDirectory) {
+    temp_dir tmp, files;
     scoped_env tmpdir("TMPDIR", tmp.path());
-    const pid_t pid = spawn_wqctl({"--sim", "battery"}, "/dev/null", "/dev/null");
+    const std::string out = files.path() + "/out";
+    const pid_t pid = spawn_wqctl({"--sim", "--json", "battery"}, out, "/dev/null");
     ASSERT_GT(pid, 0);
     const auto deadline = std::chrono::steady_clock::now() + 5s;
     while (std::filesystem::is_empty(tmp.path()) && std::chrono::steady_clock::now() < deadline)
@@ -215,190 +278,9 @@ TEST(WqctlSim, InterruptedRunRemovesItsDirectory) {
     std::this_thread::sleep_for(200ms);  // the battery request is under way
     kill(pid, SIGINT);
     EXPECT_EQ(wait_exit(pid), 128 + SIGINT);
+    EXPECT_EQ(file_text(out), R"x({"command":"battery","status":130,)x"
+                              R"x("message":"interrupted by signal 2 (Interrupt)","values":{}})x" "\n");
     EXPECT_TRUE(std::filesystem::is_empty(tmp.path()));
-}
-
-// ---- against a box the test holds ---------------------------------------
-
-class WqctlHeldBox : public BoxTest {
-protected:
-    scoped_env com_dir{"WQ_COM_DIR", dir.path()};
-    scoped_env bt_dir{"WQ_BT_DIR", dir.path()};
-};
-
-const arguments serial_link = {"--port", "1"};
-const arguments bt_link = {"--bt", "00:11:22:33:44:aa"};
-const arguments name_link = {"--name", "WQ Box"};
-
-arguments with(arguments link, const arguments& rest) {
-    link.insert(link.end(), rest.begin(), rest.end());
-    return link;
-}
-
-struct cross_link {
-    const char* name;
-    arguments writer;
-    arguments reader;
-};
-
-void PrintTo(const cross_link& c, std::ostream* os) { *os << c.name; }
-
-class WqctlSettings : public WqctlHeldBox, public ::testing::WithParamInterface<cross_link> {};
-
-TEST_P(WqctlSettings, WrittenOverOneLinkReadOverTheOther) {
-    start_box();
-    const run_result w = run_wqctl(with(GetParam().writer,
-        {"settings", "write", "--text-1", "Gr\xC3\xB6\xC3\x9F" "e", "--text-7", "10.1.2.3", "--number",
-         "4464", "--choice", "4", "--choice-byte", "7", "--choice-number", "300"}));
-    ASSERT_EQ(w.code, 0) << w.err;
-    EXPECT_EQ(w.out.substr(0, w.out.find('\n')), "Write Settings Successful!");
-
-    const wqbox::box_settings stored = box->state().settings;
-    EXPECT_EQ(wqbox::field_text(stored, wqbox::text_1), "Gr\xF6\xDF" "e");  // single bytes
-    EXPECT_EQ(wqbox::field_text(stored, wqbox::text_7), "10.1.2.3");
-    EXPECT_EQ(stored.number, 4464u);
-    EXPECT_EQ(stored.choice, 4);
-    EXPECT_EQ(stored.choice_byte, 7);
-    EXPECT_EQ(stored.choice_number, 300);
-
-    const run_result r = run_wqctl(with(GetParam().reader, {"--json", "settings", "read"}));
-    ASSERT_EQ(r.code, 0) << r.err;
-    EXPECT_EQ(r.out.rfind(R"({"command":"settings read","status":0,"message":"Read User Settings Success!",)", 0), 0u)
-        << r.out;
-    for (const char* member : {"\"text_1\":\"Gr\xC3\xB6\xC3\x9F" "e\"", R"("text_7":"10.1.2.3")",
-                               R"("number":"4464")", R"("choice_number":"300")"})
-        EXPECT_NE(r.out.find(member), std::string::npos) << member << " in " << r.out;
-}
-
-INSTANTIATE_TEST_SUITE_P(Links, WqctlSettings,
-                         ::testing::Values(cross_link{"serial_to_bluetooth", serial_link, bt_link},
-                                           cross_link{"bluetooth_to_serial", bt_link, serial_link},
-                                           cross_link{"by_name_to_serial", name_link, serial_link}),
-                         [](const auto& info) { return std::string(info.param.name); });
-
-// Bluetooth-only forms of the record: address mode and the safe layout.
-struct layout_case {
-    const char* name;
-    arguments write;
-    const char* written;  // the first line of the write's output
-    arguments read;
-    std::vector<std::string> members;  // in the read's JSON output
-    std::function<void(const wqbox::box_settings&)> check;
-};
-
-void PrintTo(const layout_case& c, std::ostream* os) { *os << c.name; }
-
-class WqctlLayouts : public WqctlHeldBox, public ::testing::WithParamInterface<layout_case> {};
-
-TEST_P(WqctlLayouts, WriteThenRead) {
-    start_box();
-    const layout_case& c = GetParam();
-    const run_result w = run_wqctl(with(bt_link, c.write));
-    ASSERT_EQ(w.code, 0) << w.err;
-    EXPECT_EQ(w.out.substr(0, w.out.find('\n')), c.written);
-    c.check(box->state().settings);
-    const run_result r = run_wqctl(with(bt_link, c.read));
-    ASSERT_EQ(r.code, 0) << r.err;
-    for (const std::string& member : c.members)
-        EXPECT_NE(r.out.find(member), std::string::npos) << member << " in " << r.out;
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Bluetooth, WqctlLayouts,
-    ::testing::Values(
-        layout_case{"address_mode",
-                    {"settings", "write", "--mode", "3", "--address-1", "192,168,1,10", "--address-2",
-                     "10.0.0.1", "--text-7", "gateway", "--address-3", "172.16.0.1"},
-                    "Write Settings Successful!",
-                    {"--json", "settings", "read"},
-                    {R"("mode":"3")", R"("address_1":"192.168.1.10")", R"("address_2":"10.0.0.1")",
-                     R"("address_3":"172.16.0.1")", R"("text_7":"gateway")"},
-                    [](const wqbox::box_settings& s) {
-                        EXPECT_EQ(wqbox::field_text(s, wqbox::text_8), "192.168.1.10%%%%10.0.0.1%%%%%%%");
-                        EXPECT_EQ(wqbox::field_text(s, wqbox::address_3), "172.16.0.1");
-                        EXPECT_EQ(s.mode, 3);
-                    }},
-        layout_case{"safe_layout",
-                    {"settings", "write", "--safe", "--number", "120", "--text-4", "Lobby"},
-                    "[Safe] Write Settings Successful!",
-                    {"--json", "settings", "read", "--safe"},
-                    {R"("message":"[SAFE] Read User Settings Success!")", R"("number":"120")",
-                     R"("text_4":"Lobby")", R"("record":"safe")"},
-                    [](const wqbox::box_settings& s) {
-                        EXPECT_EQ(s.number, 120u);
-                        EXPECT_EQ(wqbox::field_text(s, wqbox::text_4), "Lobby");
-                    }}),
-    [](const auto& info) { return std::string(info.param.name); });
-
-class WqctlFirmware : public WqctlHeldBox, public ::testing::WithParamInterface<arguments> {};
-
-TEST_P(WqctlFirmware, TheBoxVerifiesTheImage) {
-    start_box();
-    std::vector<unsigned char> image(5000);  // the last chunk is a short one
-    for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<unsigned char>(i * 31 + 7);
-    const std::string path = this->path("image.bin");
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(image.data()), image.size());
-
-    const run_result r = run_wqctl(with(GetParam(), {"--json", "firmware", "update", path}));
-    ASSERT_EQ(r.code, 0) << r.out << r.err;
-    char crc[16];
-    std::snprintf(crc, sizeof crc, "0x%08X", wqbox::crc32(image.data(), image.size()));
-    EXPECT_NE(r.out.find(std::string("\"crc32\":\"") + crc + "\""), std::string::npos) << r.out;
-    const wqbox::firmware_status firmware = box->state().firmware;
-    EXPECT_EQ(firmware.verified, 1u);
-    EXPECT_EQ(firmware.image, image);
-}
-
-INSTANTIATE_TEST_SUITE_P(Links, WqctlFirmware, ::testing::Values(serial_link, bt_link),
-                         [](const auto& info) { return info.param[0] == "--port" ? "serial" : "bluetooth"; });
-
-TEST_F(WqctlHeldBox, AFailedUpdateNamesItsStep) {
-    start_box_with_fault("ota-request:silent@1");
-    const std::string image = path("image.bin");
-    std::ofstream(image) << "firmware";
-    const run_result r = run_wqctl(with(serial_link, {"firmware", "update", image}));
-    EXPECT_EQ(r.code, 1);
-    EXPECT_EQ(r.err, "wqctl: wq_ota_start failed: Read 'OTA Req-Ack' Failed. Please Check Connections\n");
-}
-
-// A fetch whose record never comes: the library's status 1 then means a
-// broken link, not an entry without values, and the download stops.
-TEST_F(WqctlHeldBox, ALogDownloadThatBreaksOffFails) {
-    start_box_with_fault("usage-start:silent");
-    const std::string csv = path("log.csv");
-    const run_result r = run_wqctl(with(serial_link, {"log", "--csv", csv}));
-    EXPECT_EQ(r.code, 1);
-    EXPECT_EQ(r.err, "wqctl: wq_use_data_fetch failed: Read 'Use Data' Failed. Please Check Connections: "
-                     "stopped after 0 of 24 entries, written to " + csv + "\n");
-    EXPECT_EQ(split(file_text(csv), "\r\n").size(), 2u) << "the header row alone";
-}
-
-struct box_command {
-    arguments args;
-    std::function<void(const wqbox::box_state&)> check;
-};
-
-TEST_F(WqctlHeldBox, BluetoothCommandsReachTheBox) {
-    start_box();
-    const box_command cases[] = {
-        {{"identify"}, [](const auto& s) { EXPECT_EQ(s.count.identifies, 1u); }},
-        {{"reset"}, [](const auto& s) { EXPECT_EQ(s.count.device_resets, 1u); }},
-        {{"flush"}, [](const auto& s) { EXPECT_EQ(s.count.flushes, 1u); }},
-        {{"clock", "sync", "--time", "1700000000"}, [](const auto& s) { EXPECT_EQ(s.clock, 1700000000u); }},
-        {{"usage-settings", "write", "--hex", "01 02 0a ff"},
-         [](const auto& s) { EXPECT_EQ(s.usage_settings, (std::vector<unsigned char>{1, 2, 10, 255})); }},
-        {{"firmware", "reset"}, [](const auto& s) { EXPECT_EQ(s.count.ota_resets, 1u); }},
-    };
-    for (const box_command& c : cases) {
-        const run_result r = run_wqctl(with(bt_link, c.args));
-        EXPECT_EQ(r.code, 0) << c.args[0] << ": " << r.err;
-        c.check(box->state());
-    }
-    const run_result read = run_wqctl(with(bt_link, {"--json", "usage-settings", "read", "--size", "4"}));
-    EXPECT_NE(read.out.find(R"("values":{"size":4,"data":"01020aff"})"), std::string::npos) << read.out;
-    const std::string block = path("block.bin");
-    EXPECT_EQ(run_wqctl(with(bt_link, {"usage-settings", "read", "--size", "4", "--out", block})).code, 0);
-    EXPECT_EQ(file_text(block), std::string("\x01\x02\x0a\xff"));
 }
 
 }  // namespace

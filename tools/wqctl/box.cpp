@@ -46,7 +46,7 @@ report address_command(const invocation& call, const char* name, address_operati
 
 }  // namespace
 
-report run_find(const invocation&) {
+report run_find(const invocation& call) {
     char text[identification_size] = {};
     const int port = wq_connect_to_box(text);
     report r;
@@ -61,6 +61,12 @@ report run_find(const invocation&) {
     r.summary = "box on COM" + std::to_string(port) + ": " + identification;
     r.add("port", port);
     r.add("identification", identification);
+    // --port N: the probe reports the first port that answers, which must be N.
+    if (call.target.port != 0 && port != call.target.port) {
+        r.result = outcome::failed;
+        r.summary = "no box on COM" + std::to_string(call.target.port) + "; the first box answered on COM" +
+                    std::to_string(port) + ": " + identification;
+    }
     return r;
 }
 
@@ -73,9 +79,9 @@ report run_devices(const invocation& call) {
                                               message, call.language),
                            message);
     if (r.result != outcome::ok) return r;
-    json::array names;
+    json names = json::array();
     for (std::size_t i = 0; i < std::min<std::size_t>(count, device_slots); ++i)
-        names.emplace_back(box_text(c_text(list.data() + i * device_slot_size, device_slot_size)));
+        names.push_back(box_text(c_text(list.data() + i * device_slot_size, device_slot_size)));
     if (count == 0) r.summary = "no known Bluetooth devices";
     r.add("count", count);
     r.add("devices", std::move(names));
@@ -145,9 +151,7 @@ report run_convert(const invocation& call) {
     const int length = std::min(static_cast<int>(text.size()), value_text_limit);
     const double value = wq_convert_flowrate_to_double(text.c_str(), length, value_text_limit);
     report r;
-    char shown[32];
-    std::snprintf(shown, sizeof shown, "%g", value);
-    r.summary = shown;
+    r.summary = number_text(value);
     r.add("text", box_text(text));
     r.add("value", value);
     return r;

@@ -1,226 +1,208 @@
 #include "cli.h"
 
+#include <CLI/CLI.hpp>
 #include <charconv>
-#include <cstring>
 
 #include "commands.h"
 
 namespace wqctl {
 namespace {
 
-constexpr char overview_text[] = R"(Usage: wqctl [options] COMMAND [SUBCOMMAND] [ARGUMENT] [command options]
+constexpr char program_description[] =
+    "Talks to the box over a serial COM port or Bluetooth, through libwq. Every command runs the\n"
+    "library's operations for one job and reports their status and message.";
 
-Talks to the box over a serial COM port or Bluetooth, through libwq. Every
-command runs the library's operations for one job and reports their status
-and message.
-
-Link, for the commands that talk to one box:
-  --port N          serial: COM port N (1..15)
-  --bt ADDRESS      Bluetooth: the box's address, XX:XX:XX:XX:XX:XX
-  --name NAME       Bluetooth: the box's name, turned into its address by the
-                    connect check
-
-Output and language:
-  --json            print one JSON object: {"command", "status", "message",
-                    "failed_at" (a sequence that broke off), "values"}
-  --german          the library's messages in German
-  --sim             run against an emulated box in a temporary directory, so
-                    that everything works without a box: serial on COM1 (or
-                    --port N), Bluetooth as "WQ Box" 00:11:22:33:44:AA (or
-                    --bt/--name); without a link option a command uses serial
-                    COM1, or Bluetooth when it exists only there
-  --trace           with --sim: the emulator's transcript of the traffic on
-                    stderr
-  -h, --help        this text; `wqctl COMMAND --help` explains a command
-
-Commands:
-%s
-Examples:
+constexpr char program_footer[] = R"(Examples:
   wqctl --sim find                         try it without a box
   wqctl find                               which COM port has a box?
-  wqctl --port 3 settings read
+  wqctl ports                              the serial devices and their COM numbers
+  wqctl --device /dev/ttyUSB0 settings read
   wqctl --name "WQ Box" settings write --text-1 Lobby --number 120
   wqctl --bt 00:11:22:33:44:AA log --csv usage.csv
   wqctl --port 3 --json firmware update box-2.1.bin
 
-Exit status: 0 success, 1 the operation failed (the message says why),
-2 usage error.
-)";
+Environment: WQ_COM_DIR (COMn is $WQ_COM_DIR/COMn, else /dev/ttyS<n-1>), WQ_BT_DIR
+(emulated Bluetooth: the devices file and sockets of wqbox; unset, the system's Bluetooth).
 
-constexpr char settings_fields_help[] = R"(
-Fields (each one given is written, the others are left as they are):
-  --text-1 .. --text-8 TEXT   the text fields (31 characters; --text-4: 63;
-                              --text-7: 47, 39 with --safe); --text-8: long
-                              record and Bluetooth only
-  --number N                  0..65535 (0..999 with --safe)
-  --mode N                    long record and Bluetooth only
-  --choice 0..4               always applied when given
-  --choice-byte 0..255, --choice-number 0..65535
-                              with --choice 4 only
-  --address-1, --address-2 A  Bluetooth address mode (mode 3): two addresses
-                              of up to 15 digits and dots, stored in place of
-                              --text-8
-  --address-3 A               Bluetooth address mode: the third address,
-                              written together with --text-7
-Texts 1, 2, 4 and 5 take Latin-1 characters and are stored as single bytes;
-the others are stored as given.
-)";
+Exit status: 0 success, 1 the operation failed (the message says why), 2 usage error,
+128+N ended by signal N.)";
 
-const std::vector<command_spec> command_table = {
-    {"find", "", "", link_need::none, run_find, "probe COM1..COM15 for a box",
-     "Probes the serial ports COM1 to COM15 and reports the first box that\n"
-     "answers, with its identification text.\n"},
-    {"devices", "", "", link_need::none, run_devices, "list the known Bluetooth devices",
-     "Lists the names of the Bluetooth devices the system knows.\n"},
-    {"connect", "NAME", "", link_need::none, run_connect,
-     "check a Bluetooth box by name, print its address",
-     "Finds the box called NAME, runs the connect handshake and prints its\n"
-     "Bluetooth address and greeting. Other commands take the address with\n"
-     "--bt, or the name with --name.\n"},
-    {"settings read", "", "--short --safe", link_need::any, run_settings_read,
-     "read the user settings",
-     "Reads the box's user settings and prints every field.\n"
-     "  --short   serial: the short 344-byte record (default: long, 380)\n"
-     "  --safe    Bluetooth: the safe record layout\n"},
-    {"settings write", "",
-     "--short --safe --text-1= --text-2= --text-3= --text-4= --text-5= --text-6= --text-7= "
-     "--text-8= --number= --mode= --choice= --choice-byte= --choice-number= --address-1= "
-     "--address-2= --address-3=",
-     link_need::any, run_settings_write, "write selected user settings",
-     "Writes the fields given below and leaves the others as they are.\n"
-     "  --short   serial: the short 344-byte record (default: long, 380)\n"
-     "  --safe    Bluetooth: the safe record layout\n"},
-    {"settings defaults", "", "", link_need::any, run_settings_defaults,
-     "restore the default user settings", "Asks the box to restore its default user settings.\n"},
-    {"clock sync", "", "--time=", link_need::any, run_clock_sync, "set the box's clock",
-     "Sets the box's clock.\n"
-     "  --time T  seconds since 1970-01-01 00:00 UTC (default: now); serial\n"
-     "            carries 0..4294967295\n"},
-    {"identify", "", "", link_need::bluetooth, run_identify, "make the box identify itself",
-     "Asks the box to identify itself (Bluetooth).\n"},
-    {"reset", "", "", link_need::bluetooth, run_reset, "reset the box",
-     "Asks the box to reset (Bluetooth).\n"},
-    {"battery", "", "", link_need::bluetooth, run_battery, "read the battery level (10 s)",
-     "Reads the battery level (Bluetooth). The box is given 10 seconds to\n"
-     "measure before it answers.\n"},
-    {"flush", "", "", link_need::bluetooth, run_flush, "start a stagnation flush",
-     "Asks the box to run a stagnation flush now (Bluetooth); a box in use\n"
-     "refuses.\n"},
-    {"usage-settings count", "", "", link_need::bluetooth, run_usage_settings_count,
-     "read the usage-setting count", "Reads the usage-setting count (Bluetooth).\n"},
-    {"usage-settings read", "", "--size= --out=", link_need::bluetooth, run_usage_settings_read,
-     "read the usage-settings block",
-     "Reads the usage-settings block (Bluetooth) and prints it in hex.\n"
-     "  --size N    bytes to read (default 64)\n"
-     "  --out FILE  write the bytes to FILE instead\n"},
-    {"usage-settings write", "", "--in= --hex=", link_need::bluetooth, run_usage_settings_write,
-     "write the usage-settings block",
-     "Writes a usage-settings block (Bluetooth), from a file or hex digits.\n"
-     "  --in FILE   the block's bytes\n"
-     "  --hex HEX   the block as hex digits (blanks allowed)\n"},
-    {"log", "", "--csv= --ambient-water", link_need::any, run_log, "download the usage log",
-     "Downloads the usage log, one entry at a time, and prints it.\n"
-     "  --csv FILE       also write it to FILE as CSV, with a header row\n"
-     "  --ambient-water  usage code 12 is \"Ambient Water\" (default:\n"
-     "                   \"Carbonated Water\")\n"
-     "Entry kinds: water, product, other (no values), empty (an empty slot),\n"
-     "bad-number (the entry number was not all digits; Bluetooth).\n"},
-    {"firmware update", "IMAGE", "--reset", link_need::any, run_firmware_update,
-     "send a new firmware image",
-     "Sends the firmware image IMAGE and has the box verify it: the image's\n"
-     "length and CRC-32 go first as the two control values, then the image in\n"
-     "chunks (serial 512 bytes, Bluetooth 1024), then the verify request. A\n"
-     "progress bar goes to stderr when it is a terminal.\n"
-     "  --reset  Bluetooth: restart the box when the update is done\n"},
-    {"firmware reset", "", "", link_need::bluetooth, run_firmware_reset,
-     "restart the box after an update",
-     "Connects and sends the firmware-update reset request (Bluetooth).\n"},
-    {"convert", "TEXT", "", link_need::none, run_convert, "read a usage-log value as a number",
-     "Prints the number the library reads from a usage-log value text (its\n"
-     "first 7 characters).\n"},
+constexpr char any_link_footer[] =
+    "Link: --port N or --device PATH (serial), --bt ADDRESS or --name NAME (Bluetooth).";
+constexpr char bt_link_footer[] = "Link: --bt ADDRESS or --name NAME (Bluetooth only).";
+
+const std::vector<option_spec> record_options = {
+    {"--short", nullptr, "serial: the short 344-byte record (default: long, 380)"},
+    {"--safe", nullptr, "Bluetooth: the safe record layout"},
 };
 
-constexpr const char* global_value_options[] = {"--port", "--bt", "--name"};
+std::vector<option_spec> settings_write_options() {
+    std::vector<option_spec> options = record_options;
+    const std::vector<option_spec> fields = {
+        {"--text-1", "TEXT", "text field 1: 31 Latin-1 characters"},
+        {"--text-2", "TEXT", "text field 2: 31 Latin-1 characters"},
+        {"--text-3", "TEXT", "text field 3: 31 bytes"},
+        {"--text-4", "TEXT", "text field 4: 63 Latin-1 characters"},
+        {"--text-5", "TEXT", "text field 5: 31 Latin-1 characters"},
+        {"--text-6", "TEXT", "text field 6: 31 bytes"},
+        {"--text-7", "TEXT", "text field 7: 47 bytes, 39 with --safe"},
+        {"--text-8", "TEXT", "text field 8: 31 bytes; long record and Bluetooth only"},
+        {"--number", "N", "0..65535 (0..999 with --safe)"},
+        {"--mode", "N", "long record and Bluetooth only; 3 is address mode"},
+        {"--choice", "0..4", "the choice, always applied when given"},
+        {"--choice-byte", "0..255", "with --choice 4 only"},
+        {"--choice-number", "0..65535", "with --choice 4 only"},
+        {"--address-1", "A", "Bluetooth address mode (sets mode 3): up to 15 digits and dots, "
+                             "written with --address-2 in place of --text-8"},
+        {"--address-2", "A", "the second address, written with --address-1"},
+        {"--address-3", "A", "the third address in address mode, written with --text-7"},
+    };
+    options.insert(options.end(), fields.begin(), fields.end());
+    return options;
+}
 
-bool is_group(std::string_view word) {
-    for (const command_spec& c : command_table) {
-        const std::string_view name = c.name;
-        if (name.size() > word.size() && name.substr(0, word.size()) == word && name[word.size()] == ' ')
-            return true;
+const std::vector<command_spec> command_table = {
+    {"find", "", {}, link_need::none, run_find, "probe COM1..COM15 for a box",
+     "Probes the serial ports COM1 to COM15 and reports the first box that answers,\n"
+     "with its identification text. With --port N the box must answer on COM N."},
+    {"ports", "", {}, link_need::none, run_ports, "list the serial devices and their COM numbers",
+     "Lists the serial devices present and the COM number each one is reached by\n"
+     "(COMn is $WQ_COM_DIR/COMn, else /dev/ttyS<n-1>); other serial devices\n"
+     "(USB adapters) are reached with --device PATH."},
+    {"devices", "", {}, link_need::none, run_devices, "list the known Bluetooth devices",
+     "Lists the names of the Bluetooth devices the system knows."},
+    {"connect", "NAME", {}, link_need::none, run_connect, "check a Bluetooth box by name, print its address",
+     "Finds the box called NAME, runs the connect handshake and prints its Bluetooth\n"
+     "address and greeting. Other commands take the address with --bt, or the name\n"
+     "with --name."},
+    {"settings read", "", record_options, link_need::any, run_settings_read, "read the user settings",
+     "Reads the box's user settings and prints every field."},
+    {"settings write", "", settings_write_options(), link_need::any, run_settings_write,
+     "write selected user settings",
+     "Writes the fields given and leaves the others as they are. Texts 1, 2, 4 and 5\n"
+     "take Latin-1 characters and are stored as single bytes; the others are stored\n"
+     "as given."},
+    {"settings defaults", "", {}, link_need::any, run_settings_defaults,
+     "restore the default user settings", "Asks the box to restore its default user settings."},
+    {"clock sync", "", {{"--time", "T", "seconds since 1970-01-01 00:00 UTC (default: now); serial carries "
+                                        "0..4294967295"}},
+     link_need::any, run_clock_sync, "set the box's clock", "Sets the box's clock."},
+    {"identify", "", {}, link_need::bluetooth, run_identify, "make the box identify itself",
+     "Asks the box to identify itself (Bluetooth)."},
+    {"reset", "", {}, link_need::bluetooth, run_reset, "reset the box", "Asks the box to reset (Bluetooth)."},
+    {"battery", "", {}, link_need::bluetooth, run_battery, "read the battery level (10 s)",
+     "Reads the battery level (Bluetooth). The box is given 10 seconds to measure\n"
+     "before it answers."},
+    {"flush", "", {}, link_need::bluetooth, run_flush, "start a stagnation flush",
+     "Asks the box to run a stagnation flush now (Bluetooth); a box in use refuses\n"
+     "(see --retry)."},
+    {"usage-settings count", "", {}, link_need::bluetooth, run_usage_settings_count,
+     "read the usage-setting count", "Reads the usage-setting count (Bluetooth)."},
+    {"usage-settings read", "",
+     {{"--size", "N", "bytes to read, 1..65536 (default 64)"},
+      {"--out", "FILE", "write the bytes to FILE instead of printing them"}},
+     link_need::bluetooth, run_usage_settings_read, "read the usage-settings block",
+     "Reads the usage-settings block (Bluetooth) and prints it in hex."},
+    {"usage-settings write", "",
+     {{"--in", "FILE", "the block's bytes"}, {"--hex", "HEX", "the block as hex digits (blanks allowed)"}},
+     link_need::bluetooth, run_usage_settings_write, "write the usage-settings block",
+     "Writes a usage-settings block of 1 to 65536 bytes (Bluetooth), from a file or\n"
+     "hex digits."},
+    {"log", "",
+     {{"--csv", "FILE", "write it to FILE as CSV with a header row instead of showing the table; "
+                        "- is standard output"},
+      {"--ambient-water", nullptr, "usage code 12 is \"Ambient Water\" (default: \"Carbonated Water\")"}},
+     link_need::any, run_log, "download the usage log",
+     "Downloads the usage log, one entry at a time, and prints it as a table. A\n"
+     "progress bar goes to stderr when it is a terminal. Entry kinds: water, product,\n"
+     "other (no values), empty (an empty slot), bad-number (the entry number was not\n"
+     "all digits; Bluetooth)."},
+    {"firmware update", "IMAGE",
+     {{"--reset", nullptr, "Bluetooth: restart the box when the update is done"}},
+     link_need::any, run_firmware_update, "send a new firmware image",
+     "Sends the firmware image IMAGE and has the box verify it: the image's length\n"
+     "and CRC-32 go first as the two control values, then the image in chunks\n"
+     "(serial 512 bytes, Bluetooth 1024), then the verify request. A progress bar\n"
+     "goes to stderr when it is a terminal."},
+    {"firmware reset", "", {}, link_need::bluetooth, run_firmware_reset, "restart the box after an update",
+     "Connects and sends the firmware-update reset request (Bluetooth)."},
+    {"convert", "TEXT", {}, link_need::none, run_convert, "read a usage-log value as a number",
+     "Prints the number the library reads from a usage-log value text (its first 7\n"
+     "characters)."},
+};
+
+void add_global_options(CLI::App& app, command_line* line) {
+    app.add_option_function<int>("--port", [line](const int& n) { line->port = n; },
+                                 "serial: COM port N (1..15)")
+        ->type_name("N")->check(CLI::Range(1, 15).description(""));
+    app.add_option_function<std::string>("--device", [line](const std::string& p) { line->device = p; },
+                                         "serial: the device at PATH (/dev/ttyUSB0), whatever its COM number")
+        ->type_name("PATH");
+    app.add_option_function<std::string>("--bt", [line](const std::string& a) { line->bt = a; },
+                                         "Bluetooth: the box's address, XX:XX:XX:XX:XX:XX")
+        ->type_name("ADDRESS");
+    app.add_option_function<std::string>("--name", [line](const std::string& n) { line->name = n; },
+                                         "Bluetooth: the box's name, turned into its address by the "
+                                         "connect check")
+        ->type_name("NAME");
+    app.add_flag("--json", line->json,
+                 "print one JSON object on every outcome: {command, status, message, failed_at, hint, "
+                 "values}");
+    app.add_flag("--german", line->german, "the library's messages in German");
+    app.add_flag("--sim", line->sim,
+                 "run against an emulated box in a temporary directory: serial on COM1 (or --port N), "
+                 "Bluetooth as \"WQ Box\" 00:11:22:33:44:AA (or --bt/--name)");
+    app.add_flag("--trace", line->trace, "with --sim: the emulator's transcript on stderr");
+    app.add_option("--retry", line->retries, "try again up to N times, 1 s apart, while the box answers "
+                                             "that it is in use")
+        ->type_name("N")->check(CLI::Range(0, 100).description(""));
+    app.add_flag_callback("--generate-completion", [line] { line->generate = "completion"; })->group("");
+    app.add_flag_callback("--generate-man", [line] { line->generate = "man"; })->group("");
+}
+
+void add_command_options(CLI::App& sub, const command_spec& spec, command_line* line) {
+    if (*spec.operand) sub.add_option(spec.operand, line->operand)->required();
+    for (const option_spec& o : spec.options) {
+        const std::string name = o.name;
+        if (o.value) {
+            sub.add_option_function<std::string>(
+                   name, [line, name](const std::string& v) { line->options[name] = v; }, o.help)
+                ->type_name(o.value);
+        } else {
+            sub.add_flag_callback(name, [line, name] { line->options[name] = ""; }, o.help);
+        }
     }
-    return false;
-}
-
-// Where `option` stands in `list` (space-separated, '=' marks a value).
-enum class option_kind { unknown, flag, value };
-
-option_kind kind_in(std::string_view list, std::string_view option) {
-    while (!list.empty()) {
-        const std::size_t end = std::min(list.find(' '), list.size());
-        std::string_view item = list.substr(0, end);
-        list.remove_prefix(std::min(end + 1, list.size()));
-        const bool value = !item.empty() && item.back() == '=';
-        if (value) item.remove_suffix(1);
-        if (item == option) return value ? option_kind::value : option_kind::flag;
-    }
-    return option_kind::unknown;
-}
-
-option_kind command_option_kind(std::string_view option) {
-    for (const command_spec& c : command_table) {
-        if (const option_kind k = kind_in(c.options, option); k != option_kind::unknown) return k;
-    }
-    return option_kind::unknown;
-}
-
-bool apply_global_flag(command_line* line, std::string_view option) {
-    if (option == "--json") line->json = true;
-    else if (option == "--german") line->german = true;
-    else if (option == "--sim") line->sim = true;
-    else if (option == "--trace") line->trace = true;
-    else if (option == "--help" || option == "-h") line->help = true;
-    else return false;
-    return true;
-}
-
-void apply_value(command_line* line, std::string_view option, std::string value) {
-    if (option == "--port") line->port = std::move(value);
-    else if (option == "--bt") line->bt = std::move(value);
-    else if (option == "--name") line->name = std::move(value);
-    else line->options[std::string(option)] = std::move(value);
-}
-
-bool takes_value(std::string_view option) {
-    for (const char* global : global_value_options) {
-        if (option == global) return true;
-    }
-    return command_option_kind(option) == option_kind::value;
-}
-
-const command_spec* find_command(const std::vector<std::string>& words, std::size_t* used) {
-    for (const command_spec& c : command_table) {
-        if (words.size() >= 2 && c.name == words[0] + " " + words[1]) return *used = 2, &c;
-        if (!words.empty() && c.name == words[0]) return *used = 1, &c;
-    }
-    return nullptr;
+    // The command's own help: what it does, then how to reach the box.
+    std::string footer = spec.help;
+    if (spec.needs == link_need::any) footer += std::string("\n\n") + any_link_footer;
+    if (spec.needs == link_need::bluetooth) footer += std::string("\n\n") + bt_link_footer;
+    sub.footer(footer);
 }
 
 std::string subcommands_of(std::string_view group) {
     std::string list;
     for (const command_spec& c : command_table) {
         const std::string_view name = c.name;
-        if (name.substr(0, group.size() + 1) == std::string(group) + " ")
+        if (name.size() > group.size() && name.substr(0, group.size()) == group && name[group.size()] == ' ')
             list += (list.empty() ? "" : ", ") + std::string(name.substr(group.size() + 1));
     }
     return list;
 }
 
-std::optional<report> check_options(const command_line& line, const command_spec& c) {
-    for (const auto& [option, value] : line.options) {
-        if (kind_in(c.options, option) == option_kind::unknown)
-            return usage_error(std::string(c.name) + " does not take " + option);
-    }
-    return std::nullopt;
+CLI::App* group_of(CLI::App& app, const std::string& group, command_line* line) {
+    for (CLI::App* sub : app.get_subcommands([](CLI::App*) { return true; }))
+        if (sub->get_name() == group) return sub;
+    CLI::App* sub = app.add_subcommand(group, "one of: " + subcommands_of(group));
+    sub->callback([line, group] { line->group = group; });
+    return sub;
+}
+
+// The command the parser had reached: "settings write", or "" before any.
+std::string reached_command(const CLI::App& app) {
+    std::string name;
+    for (const CLI::App* at = &app; !at->get_subcommands().empty(); at = at->get_subcommands().front())
+        name += (name.empty() ? "" : " ") + at->get_subcommands().front()->get_name();
+    return name;
 }
 
 }  // namespace
@@ -232,92 +214,66 @@ std::string invocation::value(std::string_view option) const {
 
 const std::vector<command_spec>& commands() { return command_table; }
 
-std::optional<report> parse_command_line(int argc, char** argv, command_line* line) {
-    bool options_end = false;
-    for (int i = 1; i < argc; ++i) {
-        std::string_view argument = argv[i];
-        if (options_end || argument.empty() || argument[0] != '-' || argument == "-") {
-            line->words.emplace_back(argument);
-            continue;
-        }
-        if (argument == "--") {
-            options_end = true;
-            continue;
-        }
-        if (apply_global_flag(line, argument)) continue;
-        std::string_view option = argument;
-        std::optional<std::string> value;
-        if (const auto eq = argument.find('='); eq != std::string_view::npos) {
-            option = argument.substr(0, eq);
-            value = std::string(argument.substr(eq + 1));
-        }
-        if (takes_value(option)) {
-            if (!value && i + 1 >= argc) return usage_error(std::string(option) + " needs a value");
-            apply_value(line, option, value ? *value : std::string(argv[++i]));
-        } else if (!value && command_option_kind(option) == option_kind::flag) {
-            line->options[std::string(option)] = "";
-        } else {
-            return usage_error("unknown option " + std::string(argument));
-        }
+std::unique_ptr<CLI::App> make_app(command_line* line) {
+    auto app = std::make_unique<CLI::App>(program_description, "wqctl");
+    app->fallthrough();  // global options after the command too; inherited by every command
+    app->footer(program_footer);
+    app->set_version_flag("--version", std::string("wqctl ") + WQ_VERSION, "Print the version and exit");
+    add_global_options(*app, line);
+    for (const command_spec& spec : command_table) {
+        const std::string name = spec.name;
+        const std::size_t space = name.find(' ');
+        CLI::App* parent = space == std::string::npos ? app.get() : group_of(*app, name.substr(0, space), line);
+        CLI::App* sub = parent->add_subcommand(name.substr(space + 1), spec.summary);
+        add_command_options(*sub, spec, line);
+        sub->callback([line, &spec] { line->command = &spec; });
     }
-    return std::nullopt;
+    return app;
 }
 
-std::optional<report> select_command(const command_line& line, invocation* call) {
-    if (line.words.empty()) return usage_error("no command given");
-    std::size_t used = 0;
-    call->command = find_command(line.words, &used);
-    if (!call->command) {
-        if (is_group(line.words[0]))
-            return usage_error(line.words[0] + " takes one of: " + subcommands_of(line.words[0]));
-        return usage_error("unknown command " + line.words[0]);
+parsed parse_command_line(int argc, char** argv, command_line* line, report* error) {
+    const std::unique_ptr<CLI::App> app = make_app(line);
+    try {
+        app->parse(argc, argv);
+    } catch (const CLI::CallForHelp& e) {
+        app->exit(e);
+        return parsed::printed;
+    } catch (const CLI::CallForAllHelp& e) {
+        app->exit(e);
+        return parsed::printed;
+    } catch (const CLI::CallForVersion& e) {
+        app->exit(e);
+        return parsed::printed;
+    } catch (const CLI::ParseError& e) {
+        // The parser stops at the first bad value, perhaps before it took
+        // --json; the error is still owed as JSON.
+        for (int i = 1; i < argc && std::string_view(argv[i]) != "--"; ++i)
+            line->json = line->json || std::string_view(argv[i]) == "--json";
+        line->group = reached_command(*app);
+        *error = usage_error(e.what());
+        return parsed::usage;
     }
-    const command_spec& c = *call->command;
-    const std::size_t operands = line.words.size() - used;
-    const bool wants_operand = *c.operand != '\0';
-    if (operands != (wants_operand ? 1u : 0u)) {
-        return usage_error(wants_operand ? std::string(c.name) + " takes one " + c.operand
-                                         : std::string(c.name) + " takes no argument " +
-                                               line.words[used]);
+    if (!line->generate.empty()) return parsed::run;
+    if (!line->command && line->group.empty()) {
+        *error = usage_error("no command given");
+        return parsed::usage;
     }
-    if (wants_operand) call->operand = line.words[used];
-    if (auto error = check_options(line, c)) return error;
-    call->options = line.options;
-    call->language = line.german ? german : english;
-    call->sim = line.sim;
-    return std::nullopt;
+    if (!line->command) {
+        *error = usage_error(line->group + " takes one of: " + subcommands_of(line->group));
+        return parsed::usage;
+    }
+    return parsed::run;
 }
 
-void print_overview(std::FILE* out) {
-    std::string list;
-    for (const command_spec& c : command_table) {
-        std::string name = c.name;
-        if (*c.operand) name += std::string(" ") + c.operand;
-        char line[128];
-        std::snprintf(line, sizeof line, "  %-24s %s\n", name.c_str(), c.summary);
-        list += line;
-    }
-    std::fprintf(out, overview_text, list.c_str());
-}
-
-bool print_help(std::FILE* out, const std::vector<std::string>& words) {
-    std::size_t used = 0;
-    if (const command_spec* c = find_command(words, &used)) {
-        std::fprintf(out, "Usage: wqctl [link] [--json] [--german] [--sim] %s%s%s [options]\n\n%s",
-                     c->name, *c->operand ? " " : "", c->operand, c->help);
-        if (std::string_view(c->name) == "settings write") std::fputs(settings_fields_help, out);
-        if (c->needs == link_need::any)
-            std::fputs("\nLink: --port N (serial), --bt ADDRESS or --name NAME (Bluetooth).\n", out);
-        if (c->needs == link_need::bluetooth)
-            std::fputs("\nLink: --bt ADDRESS or --name NAME (Bluetooth only).\n", out);
-        return true;
-    }
-    if (!words.empty() && is_group(words[0])) {
-        std::fprintf(out, "wqctl %s takes one of: %s (see wqctl %s SUBCOMMAND --help)\n",
-                     words[0].c_str(), subcommands_of(words[0]).c_str(), words[0].c_str());
-        return true;
-    }
-    return false;
+invocation make_invocation(const command_line& line) {
+    invocation call;
+    call.command = line.command;
+    call.options = line.options;
+    call.operand = line.operand;
+    call.language = line.german ? german : english;
+    call.sim = line.sim;
+    call.json = line.json;
+    return call;
 }
 
 bool parse_number(std::string_view text, long long low, long long high, long long* value) {
@@ -338,8 +294,8 @@ bool parse_unsigned(std::string_view text, unsigned long long* value) {
 std::optional<report> number_option(const invocation& call, std::string_view option, long long low,
                                     long long high, long long* value) {
     if (parse_number(call.value(option), low, high, value)) return std::nullopt;
-    return usage_error(std::string(option) + " takes a number from " + std::to_string(low) +
-                       " to " + std::to_string(high));
+    return usage_error(std::string(option) + " takes a number from " + std::to_string(low) + " to " +
+                       std::to_string(high));
 }
 
 }  // namespace wqctl

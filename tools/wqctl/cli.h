@@ -3,6 +3,7 @@
 #pragma once
 
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -10,6 +11,10 @@
 
 #include "report.h"
 #include "wq.h"
+
+namespace CLI {
+class App;
+}
 
 namespace wqctl {
 
@@ -19,18 +24,26 @@ enum class link_need { none, any, bluetooth };
 struct link {
     enum class kind { none, serial, bluetooth };
     kind type = kind::none;
-    int port = 0;          // serial: COM port number
-    BTH_ADDR address = 0;  // Bluetooth
-    std::string label;     // "COM1" or "00:11:22:33:44:AA", for people
+    int port = 0;             // serial: COM port number
+    std::string device_path;  // serial: the device the port number stands for
+    BTH_ADDR address = 0;     // Bluetooth
+    std::string label;        // "COM1" or "00:11:22:33:44:AA", for people
 };
 
 struct invocation;
 using handler = report (*)(const invocation&);
 
+// An option of one command; a flag when `value` is null.
+struct option_spec {
+    const char* name;   // "--text-1"
+    const char* value;  // the value's name in the help ("TEXT"), or nullptr
+    const char* help;
+};
+
 struct command_spec {
-    const char* name;      // "settings write"
-    const char* operand;   // the one operand it takes ("NAME", "IMAGE"), or ""
-    const char* options;   // its own options; a trailing '=' takes a value
+    const char* name;     // "settings write"
+    const char* operand;  // the one operand it takes ("NAME", "IMAGE"), or ""
+    std::vector<option_spec> options;
     link_need needs;
     handler run;
     const char* summary;
@@ -41,13 +54,16 @@ struct command_spec {
 constexpr int english = 0;
 constexpr int german = 1;
 
+using option_values = std::map<std::string, std::string, std::less<>>;
+
 struct invocation {
     const command_spec* command = nullptr;
-    std::map<std::string, std::string, std::less<>> options;  // flags map to ""
+    option_values options;  // flags map to ""
     std::string operand;
     int language = english;
     bool progress = false;  // stderr is a terminal: progress bars go there
     bool sim = false;
+    bool json = false;  // the report goes to stdout as JSON
     link target;
 
     bool has(std::string_view option) const { return options.find(option) != options.end(); }
@@ -61,23 +77,32 @@ struct command_line {
     bool german = false;
     bool sim = false;
     bool trace = false;
-    bool help = false;
-    std::optional<std::string> port, bt, name;
-    std::vector<std::string> words;  // command, subcommand and operand
-    std::map<std::string, std::string, std::less<>> options;
+    int retries = 0;  // --retry: further attempts after a busy reply
+    std::optional<int> port;
+    std::optional<std::string> device, bt, name;
+    const command_spec* command = nullptr;
+    std::string group;  // a command group named without one of its commands
+    std::string operand;
+    option_values options;
+    std::string generate;  // hidden: "completion" or "man", printed at build time
 };
 
 const std::vector<command_spec>& commands();
 
-// Parses argv; a usage error report when it makes no sense.
-std::optional<report> parse_command_line(int argc, char** argv, command_line* line);
-// Finds the command the words name and checks its options and operand.
-std::optional<report> select_command(const command_line& line, invocation* call);
+// The whole command line as CLI11 knows it, bound to `line`: the source of
+// the parser, the help, the man page and the bash completion.
+std::unique_ptr<CLI::App> make_app(command_line* line);
 
-void print_overview(std::FILE* out);
-// Help for a command, or the list of a group's subcommands; false when
-// `words` name neither.
-bool print_help(std::FILE* out, const std::vector<std::string>& words);
+enum class parsed { run, printed, usage };
+// Parses argv. `printed`: help or the version went to stdout; `usage`: the
+// error is in *error.
+parsed parse_command_line(int argc, char** argv, command_line* line, report* error);
+// The invocation of the parsed command, before the link is resolved.
+invocation make_invocation(const command_line& line);
+
+// Documents generated from make_app (docs.cpp).
+void print_bash_completion(std::FILE* out);
+void print_man_page(std::FILE* out);
 
 // Numbers from option texts: the whole text must be a decimal number in
 // [low, high].

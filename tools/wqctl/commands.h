@@ -2,6 +2,8 @@
 // groups its operations.
 #pragma once
 
+#include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -23,6 +25,9 @@ report run_reset(const invocation& call);
 report run_battery(const invocation& call);
 report run_flush(const invocation& call);
 report run_convert(const invocation& call);
+
+// ports.cpp
+report run_ports(const invocation& call);
 
 // settings.cpp
 report run_settings_read(const invocation& call);
@@ -54,8 +59,28 @@ report connect_by_name(const std::string& name, int language, BTH_ADDR* address)
 report open_serial_handle(const invocation& call, int* handle);
 report open_kept_connection(const invocation& call, unsigned* socket);
 
-// Whole files for the commands that take or give bytes; false on any error.
+// Whole files for the commands that take bytes; false on any error.
 bool read_file(const std::string& path, std::vector<unsigned char>* bytes);
-bool write_file(const std::string& path, const unsigned char* bytes, std::size_t size);
+
+// A file a command writes, opened before the box is asked, so that a path
+// that cannot be written costs no exchange; "-" is standard output.
+struct output_file {
+    std::string path;
+    std::FILE* stream = nullptr;
+    bool is_stdout() const { return path == "-"; }
+    output_file() = default;
+    output_file(const output_file&) = delete;
+    output_file& operator=(const output_file&) = delete;
+    ~output_file();
+};
+// A failure naming the path and the reason when it cannot be opened.
+std::optional<report> open_output(const std::string& path, output_file* out);
+// Writes the bytes and closes the file; a failure of wqctl's own on error.
+std::optional<report> write_output(output_file* out, const std::string& bytes);
+
+// hints.cpp: what a failure means and what to do, in r->hint.
+void add_hint(const invocation& call, report* r);
+// The box refused because it is in use: worth another attempt.
+bool is_busy(const report& r);
 
 }  // namespace wqctl

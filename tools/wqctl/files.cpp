@@ -1,4 +1,6 @@
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 
 #include "commands.h"
@@ -10,6 +12,10 @@ struct file_closer {
     void operator()(std::FILE* f) const { std::fclose(f); }
 };
 using file = std::unique_ptr<std::FILE, file_closer>;
+
+std::string cannot_write(const std::string& path, int error) {
+    return "cannot write " + path + ": " + std::strerror(error);
+}
 
 }  // namespace
 
@@ -23,11 +29,24 @@ bool read_file(const std::string& path, std::vector<unsigned char>* bytes) {
     return !std::ferror(in.get());
 }
 
-bool write_file(const std::string& path, const unsigned char* bytes, std::size_t size) {
-    file out(std::fopen(path.c_str(), "wb"));
-    if (!out) return false;
-    const bool written = std::fwrite(bytes, 1, size, out.get()) == size;
-    return std::fclose(out.release()) == 0 && written;
+output_file::~output_file() {
+    if (stream && !is_stdout()) std::fclose(stream);
+}
+
+std::optional<report> open_output(const std::string& path, output_file* out) {
+    out->path = path;
+    out->stream = out->is_stdout() ? stdout : std::fopen(path.c_str(), "wb");
+    if (!out->stream) return own_failure(cannot_write(path, errno));
+    return std::nullopt;
+}
+
+std::optional<report> write_output(output_file* out, const std::string& bytes) {
+    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), out->stream) == bytes.size();
+    const int error = errno;
+    const bool closed = out->is_stdout() ? std::fflush(stdout) == 0 : std::fclose(out->stream) == 0;
+    out->stream = nullptr;
+    if (written && closed) return std::nullopt;
+    return own_failure(cannot_write(out->path, written ? errno : error));
 }
 
 }  // namespace wqctl

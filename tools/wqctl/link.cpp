@@ -1,17 +1,17 @@
-// Which box a command talks to: a COM port number, a Bluetooth address, or
-// a Bluetooth name that the connect check turns into the address.
+// Which box a command talks to: a COM port number, a serial device, a
+// Bluetooth address, or a Bluetooth name that the connect check turns into
+// the address.
 #include "link.h"
 
 #include <cctype>
 #include <cstdio>
+#include <cstdlib>
 
 #include "commands.h"
 
 namespace wqctl {
 namespace {
 
-constexpr int lowest_port = 1;
-constexpr int highest_port = 15;
 constexpr std::size_t bt_address_text_size = 17;  // "XX:XX:XX:XX:XX:XX"
 constexpr int bt_address_bytes = 6;
 
@@ -22,13 +22,11 @@ int hex_digit(char c) {
     return -1;
 }
 
-std::optional<report> serial_link(const std::string& port_text, link* target) {
-    int port = 0;
-    if (!parse_port(port_text, &port)) return usage_error("--port takes a COM port number from 1 to 15");
+void serial_link(int port, std::string device, link* target) {
     target->type = link::kind::serial;
     target->port = port;
-    target->label = "COM" + std::to_string(port);
-    return std::nullopt;
+    target->label = device.empty() ? "COM" + std::to_string(port) : device;
+    target->device_path = device.empty() ? com_device_path(port) : std::move(device);
 }
 
 std::optional<report> bt_link(const std::string& address_text, link* target) {
@@ -48,16 +46,34 @@ std::optional<report> named_link(const std::string& name, int language, link* ta
 }
 
 int link_options_given(const command_line& line) {
-    return int(line.port.has_value()) + int(line.bt.has_value()) + int(line.name.has_value());
+    return int(line.port.has_value()) + int(line.device.has_value()) + int(line.bt.has_value()) +
+           int(line.name.has_value());
 }
 
 }  // namespace
 
-bool parse_port(std::string_view text, int* port) {
-    long long number = 0;
-    if (!parse_number(text, lowest_port, highest_port, &number)) return false;
-    *port = static_cast<int>(number);
-    return true;
+std::optional<report> check_link_options(const command_line& line) {
+    const command_spec& c = *line.command;
+    if (link_options_given(line) > 1) return usage_error("give one of --port, --device, --bt and --name");
+    if (line.device && line.sim) return usage_error("--device names a real device: leave out --sim");
+    if (line.name && line.name->empty()) return usage_error("--name takes a name, not an empty text");
+    if (line.trace && !line.sim) return usage_error("--trace goes with --sim");
+    const bool serial_given = line.port || line.device;
+    if (c.needs == link_need::bluetooth && serial_given)
+        return usage_error(std::string(c.name) + " works over Bluetooth only: give --bt or --name");
+    // A command without a link takes link options only where they mean
+    // something: where the emulated box is, and the port find expects.
+    const bool placed = line.sim && !line.device;
+    const bool expected_port = std::string_view(c.name) == "find" && line.port && !line.device;
+    if (c.needs == link_need::none && link_options_given(line) && !placed && !expected_port)
+        return usage_error(std::string(c.name) + " takes no link option");
+    return std::nullopt;
+}
+
+std::string com_device_path(int port) {
+    if (const char* dir = std::getenv("WQ_COM_DIR"); dir && *dir)
+        return std::string(dir) + "/COM" + std::to_string(port);
+    return "/dev/ttyS" + std::to_string(port - 1);
 }
 
 std::string format_bt_address(BTH_ADDR address) {
@@ -90,8 +106,8 @@ report connect_by_name(const std::string& name, int language, BTH_ADDR* address)
 
 report open_serial_handle(const invocation& call, int* handle) {
     char message[message_size] = {};
-    return from_status("wq_ota_open_port",
-                       wq_ota_open_port(call.target.port, message, call.language, handle), message);
+    return from_status("wq_ota_open_port", wq_ota_open_port(call.target.port, message, call.language, handle),
+                       message);
 }
 
 report open_kept_connection(const invocation& call, unsigned* socket) {
@@ -102,28 +118,27 @@ report open_kept_connection(const invocation& call, unsigned* socket) {
 
 std::optional<report> resolve_link(const command_line& line, const invocation& call, link* target) {
     const command_spec& c = *call.command;
-    const int given = link_options_given(line);
-    if (given > 1) return usage_error("give one of --port, --bt and --name");
+    if (auto error = check_link_options(line)) return error;
     if (c.needs == link_need::none) {
-        // With --sim the link options still place the emulated box.
-        if (given && !line.sim) return usage_error(std::string(c.name) + " takes no link option");
+        if (line.port) target->port = *line.port;  // find: where the box must answer
         return std::nullopt;
     }
-    if (line.port) {
-        if (c.needs == link_need::bluetooth)
-            return usage_error(std::string(c.name) + " works over Bluetooth only: give --bt or --name");
-        return serial_link(*line.port, target);
+    if (line.port || line.device) {
+        serial_link(line.port.value_or(device_port), line.device.value_or(""), target);
+        return std::nullopt;
     }
     if (line.bt) return bt_link(*line.bt, target);
     if (line.name) return named_link(*line.name, call.language, target);
     if (!line.sim) {
         return usage_error(std::string(c.name) + " needs a link: " +
-                           (c.needs == link_need::bluetooth ? "--bt ADDRESS or --name NAME"
-                                                            : "--port N, --bt ADDRESS or --name NAME"));
+                           (c.needs == link_need::bluetooth
+                                ? "--bt ADDRESS or --name NAME"
+                                : "--port N, --device PATH, --bt ADDRESS or --name NAME"));
     }
     // The emulated box: serial COM1 where the command has a serial form.
-    if (c.needs == link_need::any) return serial_link("1", target);
-    return bt_link(std::string(sim_bt_address), target);
+    if (c.needs == link_need::bluetooth) return bt_link(std::string(sim_bt_address), target);
+    serial_link(lowest_port, "", target);
+    return std::nullopt;
 }
 
 }  // namespace wqctl

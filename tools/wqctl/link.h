@@ -2,6 +2,7 @@
 #pragma once
 
 #include <optional>
+#include <string>
 #include <string_view>
 
 #include "cli.h"
@@ -11,13 +12,22 @@ namespace wqctl {
 
 // The emulated box's Bluetooth address when --sim is given without --bt.
 constexpr const char* sim_bt_address = "00:11:22:33:44:AA";
+// --device reaches its device as this COM port of a directory of its own.
+constexpr int device_port = 1;
+constexpr int lowest_port = 1;
+constexpr int highest_port = 15;
 
-// A COM port number, 1 to 15.
-bool parse_port(std::string_view text, int* port);
+// The device the library opens for COM `port`: $WQ_COM_DIR/COMn, else
+// /dev/ttyS<n-1>.
+std::string com_device_path(int port);
 
-// Fills `target` from --port, --bt or --name as `call`'s command needs; with
-// --sim and none of them, the emulated box. A usage error, or the failed
-// connect check of --name, comes back as a report.
+// The link options make sense together and for `line`'s command; else a
+// usage error. Checked before anything starts.
+std::optional<report> check_link_options(const command_line& line);
+
+// Fills `target` from --port, --device, --bt or --name as `call`'s command
+// needs; with --sim and none of them, the emulated box. A usage error, or
+// the failed connect check of --name, comes back as a report.
 std::optional<report> resolve_link(const command_line& line, const invocation& call, link* target);
 
 }  // namespace wqctl

@@ -1,10 +1,17 @@
 // wqctl: the library's operations from the command line, for service
 // technicians, scripts and newcomers.
+#include <signal.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <cstring>
+#include <filesystem>
 #include <cstdio>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "cli.h"
 #include "commands.h"
@@ -16,43 +23,85 @@ namespace {
 
 using namespace wqctl;
 
-std::string command_name(const command_line& line, const invocation& call) {
-    if (call.command) return call.command->name;
-    return line.words.empty() ? std::string() : line.words[0];
-}
+constexpr int killed_by_signal = 128;
+constexpr auto busy_pause = std::chrono::seconds(1);
 
-int finish(const command_line& line, const invocation& call, const report& r) {
-    const std::string name = command_name(line, call);
-    if (r.result == outcome::usage) {
-        std::fprintf(stderr, "wqctl: %s (see wqctl %s--help)\n", r.summary.c_str(),
-                     call.command ? (name + " ").c_str() : "");
+// The one way out of wqctl: whether the command ends or a stop signal
+// comes, exactly one report is printed (a JSON object with --json) and the
+// temporary directories are removed. The stop signals are taken by one
+// thread of ours; every other thread, the emulator's included, keeps them
+// blocked.
+class exit_guard {
+public:
+    static std::shared_ptr<exit_guard> install() {
+        auto guard = std::shared_ptr<exit_guard>(new exit_guard);
+        sigset_t stop_signals;
+        sigemptyset(&stop_signals);
+        for (const int s : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&stop_signals, s);
+        pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
+        std::thread([guard, stop_signals] {
+            int signal_number = 0;
+            sigwait(&stop_signals, &signal_number);
+            guard->interrupted(signal_number);
+        }).detach();
+        return guard;
     }
-    if (line.json) {
-        print_json(stdout, name, r);
-    } else if (r.result != outcome::usage) {
-        print_human(stdout, stderr, r);
-    }
-    return static_cast<int>(r.result);
-}
 
-bool wants_help(const command_line& line) {
-    return line.help || (!line.words.empty() && line.words[0] == "help");
-}
-
-int show_help(command_line line) {
-    if (!line.words.empty() && line.words[0] == "help") line.words.erase(line.words.begin());
-    if (line.words.empty()) {
-        print_overview(stdout);
-        return 0;
+    void describe(std::string command, bool json) {
+        const std::lock_guard lock(mutex_);
+        command_ = std::move(command);
+        json_ = json;
     }
-    if (print_help(stdout, line.words)) return 0;
-    std::fprintf(stderr, "wqctl: unknown command %s (see wqctl --help)\n", line.words[0].c_str());
-    return static_cast<int>(outcome::usage);
-}
+    void remove_on_signal(std::string dir) {
+        const std::lock_guard lock(mutex_);
+        dirs_.push_back(std::move(dir));
+    }
+
+    // Prints the report unless a signal already ended the run; the exit code.
+    int finish(const report& r) {
+        const std::lock_guard lock(mutex_);
+        if (r.result == outcome::usage) {
+            std::fprintf(stderr, "wqctl: %s (see wqctl %s%s--help)\n", r.summary.c_str(), command_.c_str(),
+                         command_.empty() ? "" : " ");
+        }
+        if (json_) print_json(stdout, command_, r);
+        else if (r.result != outcome::usage) print_human(stdout, stderr, r);
+        std::fflush(stdout);
+        finished_ = true;
+        return static_cast<int>(r.result);
+    }
+
+private:
+    exit_guard() = default;
+
+    [[noreturn]] void interrupted(int signal_number) {
+        std::unique_lock lock(mutex_);
+        const int code = killed_by_signal + signal_number;
+        if (!finished_) {
+            report r;
+            r.result = static_cast<outcome>(code);
+            r.summary = std::string("interrupted by signal ") + std::to_string(signal_number) + " (" +
+                        strsignal(signal_number) + ")";
+            std::fputc('\n', stderr);  // behind a progress bar
+            if (json_) print_json(stdout, command_, r);
+            else std::fprintf(stderr, "wqctl: %s\n", r.summary.c_str());
+            std::fflush(stdout);
+        }
+        for (const std::string& dir : dirs_) std::filesystem::remove_all(dir, ignored_);
+        _exit(code);
+    }
+
+    std::mutex mutex_;
+    std::string command_;
+    bool json_ = false;
+    bool finished_ = false;
+    std::vector<std::string> dirs_;
+    std::error_code ignored_;
+};
 
 sim_options sim_options_for(const command_line& line) {
     sim_options options;
-    if (line.port) parse_port(*line.port, &options.com_port);
+    if (line.port) options.com_port = *line.port;
     BTH_ADDR address = 0;
     if (line.bt && parse_bt_address(*line.bt, &address)) options.bt_address = format_bt_address(address);
     if (line.name) options.name = *line.name;
@@ -60,28 +109,68 @@ sim_options sim_options_for(const command_line& line) {
     return options;
 }
 
+// A box in use refuses a write, a restore or a flush; it is free again
+// when the user steps back, so --retry asks again after a pause.
+report run_with_retries(const invocation& call, int retries) {
+    report r = call.command->run(call);
+    int attempt = 0;
+    for (; attempt < retries && is_busy(r); ++attempt) {
+        std::fprintf(stderr, "wqctl: the box is in use; asking again in 1 s (%d of %d)\n", attempt + 1, retries);
+        std::this_thread::sleep_for(busy_pause);
+        r = call.command->run(call);
+    }
+    if (retries > 0) r.add("attempts", attempt + 1);
+    return r;
+}
+
+// The temporary directory of --sim and --device, and the box of --sim.
+struct stand_ins {
+    std::unique_ptr<scratch_dir> dir;
+    std::unique_ptr<simulation> sim;
+};
+
+std::optional<report> start_stand_ins(const command_line& line, exit_guard& guard, stand_ins* s) {
+    if (!line.sim && !line.device) return std::nullopt;
+    std::string error;
+    s->dir = scratch_dir::make(&error);
+    if (!s->dir) return own_failure(error);
+    guard.remove_on_signal(s->dir->path());
+    if (line.device && !link_device(*line.device, s->dir->path(), &error)) return own_failure(error);
+    if (line.sim) {
+        s->sim = simulation::start(sim_options_for(line), s->dir->path(), &error);
+        if (!s->sim) return own_failure("the emulated box did not start: " + error);
+    }
+    return std::nullopt;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    const std::shared_ptr<exit_guard> guard = exit_guard::install();
     command_line line;
-    invocation call;
-    if (auto error = parse_command_line(argc, argv, &line)) return finish(line, call, *error);
-    if (wants_help(line)) return show_help(line);
-    if (auto error = select_command(line, &call)) return finish(line, call, *error);
-    if (line.trace && !line.sim) return finish(line, call, usage_error("--trace goes with --sim"));
-    call.progress = isatty(STDERR_FILENO);
-
-    std::unique_ptr<simulation> sim;
-    if (line.sim) {
-        std::string error;
-        sim = simulation::start(sim_options_for(line), &error);
-        if (!sim) {
-            report r;
-            r.result = outcome::failed;
-            r.summary = "the emulated box did not start: " + error;
-            return finish(line, call, r);
-        }
+    report error;
+    switch (parse_command_line(argc, argv, &line, &error)) {
+        case parsed::printed: return 0;
+        case parsed::usage: guard->describe(line.group, line.json); return guard->finish(error);
+        case parsed::run: break;
     }
-    if (auto error = resolve_link(line, call, &call.target)) return finish(line, call, *error);
-    return finish(line, call, call.command->run(call));
+    if (!line.generate.empty()) {
+        if (line.generate == "man") print_man_page(stdout);
+        else print_bash_completion(stdout);
+        return 0;
+    }
+
+    invocation call = make_invocation(line);
+    guard->describe(call.command->name, line.json);
+    if (auto problem = check_link_options(line)) return guard->finish(*problem);
+    call.progress = isatty(STDERR_FILENO);
+    stand_ins stand_in;
+    if (auto problem = start_stand_ins(line, *guard, &stand_in)) return guard->finish(*problem);
+    if (auto problem = resolve_link(line, call, &call.target)) {
+        add_hint(call, &*problem);
+        return guard->finish(*problem);
+    }
+    report r = run_with_retries(call, line.retries);
+    add_hint(call, &r);
+    return guard->finish(r);
 }

@@ -1,76 +1,13 @@
 #include "report.h"
 
 #include <algorithm>
-#include <cmath>
+#include <charconv>
 #include <cstring>
 
 namespace wqctl {
 namespace {
 
-void append_json_string(std::string& out, std::string_view text) {
-    out += '"';
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (c == '\n') {
-            out += "\\n";
-        } else if (byte < 0x20) {
-            char escape[8];
-            std::snprintf(escape, sizeof escape, "\\u%04x", byte);
-            out += escape;
-        } else {
-            out += c;
-        }
-    }
-    out += '"';
-}
-
-void append_json(std::string& out, const json& value);
-
-void append_number(std::string& out, double d) {
-    if (!std::isfinite(d)) {
-        out += "null";  // JSON has no infinities
-        return;
-    }
-    char text[32];
-    std::snprintf(text, sizeof text, "%.15g", d);
-    out += text;
-}
-
-void append_array(std::string& out, const json::array& items) {
-    out += '[';
-    for (std::size_t i = 0; i < items.size(); ++i) {
-        if (i) out += ',';
-        append_json(out, items[i]);
-    }
-    out += ']';
-}
-
-void append_object(std::string& out, const json::object& members) {
-    out += '{';
-    for (std::size_t i = 0; i < members.size(); ++i) {
-        if (i) out += ',';
-        append_json_string(out, members[i].first);
-        out += ':';
-        append_json(out, members[i].second);
-    }
-    out += '}';
-}
-
-void append_json(std::string& out, const json& value) {
-    switch (value.type) {
-        case json::kind::null: out += "null"; break;
-        case json::kind::boolean: out += value.boolean ? "true" : "false"; break;
-        case json::kind::integer: out += std::to_string(value.integer); break;
-        case json::kind::natural: out += std::to_string(value.natural); break;
-        case json::kind::number: append_number(out, value.number); break;
-        case json::kind::text: append_json_string(out, value.text); break;
-        case json::kind::list: append_array(out, value.list); break;
-        case json::kind::members: append_object(out, value.members); break;
-    }
-}
+constexpr int progress_width = 40;
 
 // The length of the UTF-8 sequence at `at`, or 0 when it is not one.
 std::size_t utf8_sequence(std::string_view text, std::size_t at) {
@@ -104,16 +41,16 @@ bool is_utf8(std::string_view text) {
 
 // A value on one line for people: texts without quotes, the rest as JSON.
 std::string human_value(const json& value) {
-    return value.type == json::kind::text ? value.text : to_json_text(value);
+    return value.is_string() ? value.get<std::string>() : value.dump();
 }
 
-void print_values(std::FILE* out, const json::object& values) {
+void print_values(std::FILE* out, const json& values) {
     std::size_t width = 0;
-    for (const auto& [key, value] : values) width = std::max(width, key.size());
-    for (const auto& [key, value] : values) {
-        if (value.type == json::kind::list) {
+    for (const auto& [key, value] : values.items()) width = std::max(width, key.size());
+    for (const auto& [key, value] : values.items()) {
+        if (value.is_array()) {
             std::fprintf(out, "%s:\n", key.c_str());
-            for (const json& item : value.list) std::fprintf(out, "  %s\n", human_value(item).c_str());
+            for (const json& item : value) std::fprintf(out, "  %s\n", human_value(item).c_str());
             continue;
         }
         std::fprintf(out, "%-*s  %s\n", static_cast<int>(width + 1), (key + ":").c_str(),
@@ -123,15 +60,16 @@ void print_values(std::FILE* out, const json::object& values) {
 
 }  // namespace
 
-std::string to_json_text(const json& value) {
-    std::string out;
-    append_json(out, value);
-    return out;
-}
-
 report usage_error(std::string text) {
     report r;
     r.result = outcome::usage;
+    r.summary = std::move(text);
+    return r;
+}
+
+report own_failure(std::string text) {
+    report r;
+    r.result = outcome::failed;
     r.summary = std::move(text);
     return r;
 }
@@ -167,15 +105,39 @@ std::string_view c_text(const char* buffer, std::size_t size) {
     return std::string_view(buffer, strnlen(buffer, size));
 }
 
+json number_or_text(const std::string& text) {
+    if (text.empty()) return nullptr;
+    const char* end = text.data() + text.size();
+    long long whole = 0;
+    if (const auto r = std::from_chars(text.data(), end, whole); r.ec == std::errc() && r.ptr == end)
+        return whole;
+    double number = 0;
+    if (const auto r = std::from_chars(text.data(), end, number, std::chars_format::fixed);
+        r.ec == std::errc() && r.ptr == end)
+        return number;
+    return text;
+}
+
+std::string number_text(double value) {
+    char text[64];
+    const auto r = std::to_chars(text, text + sizeof text, value);
+    return std::string(text, r.ptr);
+}
+
 void print_json(std::FILE* out, std::string_view command, const report& r) {
-    json::object top;
-    top.emplace_back("command", std::string(command));
-    top.emplace_back("status", static_cast<int>(r.result));
-    // The library's message; wqctl's own line where the library wrote none.
-    top.emplace_back("message", r.message.empty() ? r.summary : latin1_to_utf8(r.message));
-    if (!r.failed_at.empty()) top.emplace_back("failed_at", r.failed_at);
-    top.emplace_back("values", r.values);
-    std::fprintf(out, "%s\n", to_json_text(top).c_str());
+    json top = json::object();
+    top["command"] = command;
+    top["status"] = static_cast<int>(r.result);
+    // The library's message where it failed or spoke; wqctl's own line where
+    // the failure is wqctl's or the library wrote nothing.
+    const bool own = r.result != outcome::ok && r.failed_at.empty();
+    top["message"] = own || r.message.empty() ? r.summary : latin1_to_utf8(r.message);
+    if (!r.failed_at.empty()) top["failed_at"] = r.failed_at;
+    if (!r.hint.empty()) top["hint"] = r.hint;
+    top["values"] = r.values;
+    // Box texts that are neither UTF-8 nor converted are replaced, never
+    // allowed to stop the output.
+    std::fprintf(out, "%s\n", top.dump(-1, ' ', false, json::error_handler_t::replace).c_str());
 }
 
 void print_human(std::FILE* out, std::FILE* err, const report& r) {
@@ -189,11 +151,20 @@ void print_human(std::FILE* out, std::FILE* err, const report& r) {
             if (!part->empty()) why += (why.empty() ? "" : ": ") + *part;
         }
         std::fprintf(err, "wqctl: %s\n", why.empty() ? "failed without a message" : why.c_str());
+        if (!r.hint.empty()) std::fprintf(err, "wqctl: %s\n", r.hint.c_str());
     }
     // A table, where there is one; else the values, unless a summary line
     // already said all people need.
     if (!r.table.empty()) std::fputs(r.table.c_str(), out);
-    else if (r.result != outcome::ok || r.summary.empty()) print_values(out, r.values);
+    else if (r.show_values && (r.result != outcome::ok || r.summary.empty())) print_values(out, r.values);
+}
+
+void show_progress(const char* label, std::size_t done, std::size_t total, const char* unit) {
+    if (total == 0) return;
+    const int filled = static_cast<int>(done * progress_width / total);
+    std::fprintf(stderr, "\r%s [%s%s] %3zu%% %zu/%zu %s", label, std::string(filled, '#').c_str(),
+                 std::string(progress_width - filled, '.').c_str(), done * 100 / total, done, total, unit);
+    if (done == total) std::fputc('\n', stderr);
 }
 
 }  // namespace wqctl

@@ -3,43 +3,14 @@
 #pragma once
 
 #include <cstdio>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <string_view>
-#include <utility>
-#include <vector>
 
 namespace wqctl {
 
-// A JSON value: a plain structure, one member used per kind. Strings are
-// UTF-8; objects keep their keys in insertion order.
-struct json {
-    using array = std::vector<json>;
-    using object = std::vector<std::pair<std::string, json>>;
-    enum class kind { null, boolean, integer, natural, number, text, list, members };
-
-    json() = default;
-    json(bool b) : type(kind::boolean), boolean(b) {}
-    json(int n) : type(kind::integer), integer(n) {}
-    json(long long n) : type(kind::integer), integer(n) {}
-    json(unsigned n) : type(kind::natural), natural(n) {}
-    json(unsigned long long n) : type(kind::natural), natural(n) {}
-    json(double d) : type(kind::number), number(d) {}
-    json(const char* s) : type(kind::text), text(s) {}
-    json(std::string s) : type(kind::text), text(std::move(s)) {}
-    json(array a) : type(kind::list), list(std::move(a)) {}
-    json(object o) : type(kind::members), members(std::move(o)) {}
-
-    kind type = kind::null;
-    bool boolean = false;
-    long long integer = 0;
-    unsigned long long natural = 0;
-    double number = 0;
-    std::string text;
-    array list;
-    object members;
-};
-
-std::string to_json_text(const json& value);
+// Objects keep their keys in the order a command adds them.
+using json = nlohmann::ordered_json;
 
 // The outcome of a command, which is also the program's exit code.
 enum class outcome { ok = 0, failed = 1, usage = 2 };
@@ -49,13 +20,17 @@ struct report {
     std::string message;    // as the library wrote it: Latin-1
     std::string summary;    // wqctl's own line for people, UTF-8
     std::string failed_at;  // the library operation of a sequence that failed
-    json::object values;
+    std::string hint;       // what the user can do about a failure, UTF-8
+    json values = json::object();
     std::string table;  // a ready-made text block for people (e.g. the usage log)
+    bool show_values = true;  // for people: false when a file already holds them
 
-    void add(std::string key, json value) { values.emplace_back(std::move(key), std::move(value)); }
+    void add(const std::string& key, json value) { values[key] = std::move(value); }
 };
 
 report usage_error(std::string text);
+// A failure of wqctl's own (a file it cannot write), not of the library.
+report own_failure(std::string text);
 // A report from the status code of the library operation `operation` and
 // the message it wrote; a failure names the operation.
 report from_status(const char* operation, int status, const char* message);
@@ -68,8 +43,18 @@ std::string latin1_to_utf8(std::string_view text);
 std::string box_text(std::string_view text);
 // A zero-terminated text in a fixed buffer, never read past `size`.
 std::string_view c_text(const char* buffer, std::size_t size);
+// A number the box sent as text, as a JSON number when the whole text is
+// one; an empty text is null, anything else stays text.
+json number_or_text(const std::string& text);
+// A double as people write it: every digit it needs, no exponent for whole
+// numbers up to 2^53 ("1234567", "0.1", "1e+300").
+std::string number_text(double value);
 
 void print_json(std::FILE* out, std::string_view command, const report& r);
 void print_human(std::FILE* out, std::FILE* err, const report& r);
+
+// A progress bar on stderr, for the commands that move many blocks:
+// "label [#####.....]  40% 4/10 unit". Ends the line when done == total.
+void show_progress(const char* label, std::size_t done, std::size_t total, const char* unit);
 
 }  // namespace wqctl

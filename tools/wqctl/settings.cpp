@@ -58,7 +58,7 @@ struct write_request {
     int mode = 0;
     std::array<std::array<char, address_buffer>, 3> addresses{};
     unsigned fields = 0;
-    json::array written;
+    json written = json::array();
 };
 
 std::optional<report> check_record_options(const invocation& call) {
@@ -178,7 +178,10 @@ std::optional<report> take_addresses(const invocation& call, write_request* w) {
             return usage_error("an address takes up to 15 digits and dots, like 192.168.1.10");
         text.copy(w->addresses[i].data(), text.size());
     }
+    // The addresses mean something in address mode only, so they select it.
     w->mode = address_mode;
+    if (!(w->fields & mode_bit)) w->written.emplace_back("mode");
+    w->fields |= mode_bit;
     if (pair) {
         w->fields |= text_fields[text_8].bit;
         w->written.emplace_back("address_1");
@@ -207,7 +210,7 @@ std::optional<report> build_request(const invocation& call, write_request* w) {
         if (auto error = take_mode(call, w)) return error;
     if (auto error = take_choice(call, w)) return error;
     if (auto error = take_addresses(call, w)) return error;
-    if (w->written.empty()) return usage_error("settings write needs at least one field (see --help)");
+    if (w->written.empty()) return usage_error("settings write needs at least one field");
     return std::nullopt;
 }
 
@@ -257,9 +260,9 @@ void add_read_values(const invocation& call, const read_outputs& out, report* r)
         if (i == text_8 && !has_long_fields) continue;
         r->add(text_fields[i].key, field(out.texts[i]));
     }
-    r->add("number", field(out.number));
-    r->add("choice_number", field(out.choice_number));
-    if (has_long_fields) r->add("mode", field(out.mode));
+    r->add("number", number_or_text(field(out.number)));
+    r->add("choice_number", number_or_text(field(out.choice_number)));
+    if (has_long_fields) r->add("mode", number_or_text(field(out.mode)));
     // The address outputs mean something in address mode only.
     if (!call.serial() && field(out.mode) == std::to_string(address_mode)) {
         for (std::size_t i = 0; i < out.addresses.size(); ++i)

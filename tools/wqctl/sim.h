@@ -1,5 +1,7 @@
-// --sim: an emulated box in a temporary directory, which the library finds
-// through WQ_COM_DIR and WQ_BT_DIR set in this process.
+// Temporary directories that stand in for the system's COM ports and
+// Bluetooth devices: --sim runs an emulated box in one, --device links the
+// named device into one as COM1. The library finds them through WQ_COM_DIR
+// and WQ_BT_DIR, set in this process only.
 #pragma once
 
 #include <memory>
@@ -11,6 +13,21 @@ class emulator;
 
 namespace wqctl {
 
+// A fresh directory under $TMPDIR, removed with everything in it when the
+// object goes.
+class scratch_dir {
+public:
+    static std::unique_ptr<scratch_dir> make(std::string* error);
+    ~scratch_dir();
+    scratch_dir(const scratch_dir&) = delete;
+    scratch_dir& operator=(const scratch_dir&) = delete;
+    const std::string& path() const { return path_; }
+
+private:
+    explicit scratch_dir(std::string path) : path_(std::move(path)) {}
+    std::string path_;
+};
+
 struct sim_options {
     int com_port = 1;
     std::string bt_address;  // empty: the emulator's default
@@ -20,17 +37,20 @@ struct sim_options {
 
 class simulation {
 public:
-    // Starts the box on both links; nullptr with the reason in *error.
-    static std::unique_ptr<simulation> start(const sim_options& options, std::string* error);
-    // Stops the box and removes the directory.
+    // Starts the box on both links in `dir`; nullptr with the reason in *error.
+    static std::unique_ptr<simulation> start(const sim_options& options, const std::string& dir,
+                                             std::string* error);
+    // Stops the box.
     ~simulation();
     simulation(const simulation&) = delete;
     simulation& operator=(const simulation&) = delete;
 
 private:
     simulation() = default;
-    std::string dir_;
     std::unique_ptr<wqbox::emulator> box_;
 };
+
+// --device: `device` reached as COM1 of `dir`; false with the reason in *error.
+bool link_device(const std::string& device, const std::string& dir, std::string* error);
 
 }  // namespace wqctl

@@ -71,12 +71,6 @@ struct download {
     std::vector<log_entry> entries;
 };
 
-void show_progress(const invocation& call, std::size_t done, unsigned count) {
-    if (!call.progress) return;
-    std::fprintf(stderr, "\rentry %zu of %u", done, count);
-    if (done == count) std::fputc('\n', stderr);
-}
-
 // Status 1 is also how a fetch reports a broken link; then it touched no
 // output, while an entry always has a usage text.
 bool link_failed(int status, const entry_buffers& b) { return status == other && b.usage[0] == '\0'; }
@@ -99,7 +93,7 @@ void fetch_entries(const invocation& call, const char* operation, bool can_repea
             return;
         }
         d.entries.push_back(entry_from(status, b));
-        show_progress(call, i + 1, d.count);
+        if (call.progress) show_progress("usage log", i + 1, d.count, "entries");
     }
 }
 
@@ -180,7 +174,7 @@ std::string csv_field(const std::string& text) {
     return quoted + "\"";
 }
 
-bool write_csv(const std::string& path, const std::vector<log_entry>& entries) {
+std::string csv_text(const std::vector<log_entry>& entries) {
     std::string text = std::string(csv_header) + "\r\n";
     for (const log_entry& e : entries) {
         text += csv_field(e.number) + "," + kind_of(e.status) + "," + std::to_string(e.status) + "," +
@@ -188,22 +182,23 @@ bool write_csv(const std::string& path, const std::vector<log_entry>& entries) {
                 csv_field(e.water_3) + "," + csv_field(e.product_1) + "," + csv_field(e.product_2) +
                 "," + csv_field(e.key) + "\r\n";
     }
-    return write_file(path, reinterpret_cast<const unsigned char*>(text.data()), text.size());
+    return text;
 }
 
+// The values are numbers the box sent as text: numbers in JSON where they
+// are whole numbers, text where they are not (a bad entry number), null
+// where the entry has none.
 json entry_json(const log_entry& e) {
-    json::object o;
-    o.emplace_back("entry", e.number);
-    o.emplace_back("kind", kind_of(e.status));
-    o.emplace_back("status", e.status);
-    o.emplace_back("usage", e.usage);
-    o.emplace_back("water_value", e.water);
-    o.emplace_back("water_value_2", e.water_2);
-    o.emplace_back("water_value_3", e.water_3);
-    o.emplace_back("product_value_1", e.product_1);
-    o.emplace_back("product_value_2", e.product_2);
-    o.emplace_back("entry_key", e.key);
-    return o;
+    return {{"entry", number_or_text(e.number)},
+            {"kind", kind_of(e.status)},
+            {"status", e.status},
+            {"usage", e.usage},
+            {"water_value", number_or_text(e.water)},
+            {"water_value_2", number_or_text(e.water_2)},
+            {"water_value_3", number_or_text(e.water_3)},
+            {"product_value_1", number_or_text(e.product_1)},
+            {"product_value_2", number_or_text(e.product_2)},
+            {"entry_key", e.key}};
 }
 
 std::string entry_table(const std::vector<log_entry>& entries) {
@@ -225,30 +220,35 @@ std::string entry_table(const std::vector<log_entry>& entries) {
 }  // namespace
 
 report run_log(const invocation& call) {
+    output_file csv;
+    if (call.has("--csv")) {
+        if (call.json && call.value("--csv") == "-")
+            return usage_error("--csv - and --json both write to standard output: give --csv FILE");
+        if (auto error = open_output(call.value("--csv"), &csv)) return *error;
+    }
     download d = call.serial() ? download_serial(call) : download_bt(call);
     report& r = d.r;
     if (r.result == outcome::ok) {
         r.message.clear();  // a fetch that needed a second read leaves its failure text
         r.summary = std::to_string(d.entries.size()) + " entries downloaded";
     } else if (d.counted) {
-        r.summary = "stopped after " + std::to_string(d.entries.size()) + " of " +
-                    std::to_string(d.count) + " entries";
+        r.summary = "stopped after " + std::to_string(d.entries.size()) + " of " + std::to_string(d.count) +
+                    " entries";
     }
-    if (call.has("--csv") && d.counted) {
-        const std::string path = call.value("--csv");
-        if (!write_csv(path, d.entries)) {
-            r.result = outcome::failed;
-            r.summary = "cannot write " + path;
-        } else {
-            r.summary += ", written to " + path;
-            r.add("csv", path);
+    // The entries that came are written even when the download broke off.
+    if (csv.stream) {
+        if (auto error = write_output(&csv, csv_text(d.entries))) return *error;
+        if (!csv.is_stdout()) {
+            r.summary += (r.summary.empty() ? "" : ", ") + std::string("written to ") + csv.path;
+            r.add("csv", csv.path);
         }
     }
     r.add("count", d.count);
-    json::array entries;
+    json entries = json::array();
     for (const log_entry& e : d.entries) entries.push_back(entry_json(e));
     r.add("entries", std::move(entries));
-    if (!call.has("--csv")) r.table = entry_table(d.entries);
+    if (call.has("--csv")) r.show_values = false;
+    else r.table = entry_table(d.entries);
     return r;
 }
 

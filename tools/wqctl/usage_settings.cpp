@@ -66,6 +66,9 @@ std::optional<report> block_to_write(const invocation& call, std::vector<unsigne
         return usage_error("cannot read " + call.value("--in"));
     if (call.has("--hex") && !parse_hex(call.value("--hex"), block))
         return usage_error("--hex takes pairs of hex digits");
+    // An empty block would go out as a bare frame the box cannot take for a
+    // setting; refusing it here is the one safe answer.
+    if (block->empty()) return usage_error("the block is empty: give at least one byte");
     if (block->size() > static_cast<std::size_t>(largest_block))
         return usage_error("the block takes at most " + std::to_string(largest_block) + " bytes");
     return std::nullopt;
@@ -88,25 +91,23 @@ report run_usage_settings_read(const invocation& call) {
     long long size = default_block_size;
     if (call.has("--size"))
         if (auto error = number_option(call, "--size", 1, largest_block, &size)) return *error;
+    output_file out;
+    if (call.has("--out"))
+        if (auto error = open_output(call.value("--out"), &out)) return *error;
     const int data_size = static_cast<int>(size);
     std::vector<unsigned char> buffer(static_cast<std::size_t>(data_size + read_room));
     char message[message_size] = {};
     report r = from_status("wq_bt_read_usage_settings",
-                           wq_bt_read_usage_settings(call.target.address, data_size + read_room,
-                                                     data_size, buffer.data(), message, call.language),
+                           wq_bt_read_usage_settings(call.target.address, data_size + read_room, data_size,
+                                                     buffer.data(), message, call.language),
                            message);
     if (r.result != outcome::ok) return r;
     buffer.resize(static_cast<std::size_t>(data_size));
     r.add("size", data_size);
-    if (call.has("--out")) {
-        const std::string path = call.value("--out");
-        if (!write_file(path, buffer.data(), buffer.size())) {
-            r.result = outcome::failed;
-            r.summary = "cannot write " + path;
-            return r;
-        }
-        r.summary = std::to_string(data_size) + " bytes written to " + path;
-        r.add("file", path);
+    if (out.stream) {
+        if (auto error = write_output(&out, std::string(buffer.begin(), buffer.end()))) return *error;
+        r.summary = std::to_string(data_size) + " bytes written to " + out.path;
+        r.add("file", out.path);
         return r;
     }
     r.add("data", hex_of(buffer.data(), buffer.size(), ""));
@@ -116,7 +117,6 @@ report run_usage_settings_read(const invocation& call) {
 
 report run_usage_settings_write(const invocation& call) {
     std::vector<unsigned char> block;
-    block.reserve(1);  // a valid address even for an empty block
     if (auto error = block_to_write(call, &block)) return *error;
     const int data_size = static_cast<int>(block.size());
     char message[message_size] = {};

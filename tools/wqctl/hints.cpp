@@ -1,0 +1,136 @@
+// What a failure means and what the user can do about it, beside the
+// library's message: the library says what failed, in the words of the
+// Windows programs it serves; this says why, in the words of this machine.
+#include <errno.h>
+#include <fcntl.h>
+#include <grp.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include "commands.h"
+
+namespace wqctl {
+namespace {
+
+// The library's text when a serial operation cannot open its port, in
+// either language.
+constexpr const char* port_open_failed[] = {"Unable Open Port", "Port konnte nicht ge"};
+// The box's "in use" refusals end up in messages with these words.
+constexpr const char* busy_words[] = {"Reason: in", "Grund: "};
+// A Bluetooth name that is not found, and the name service failing.
+constexpr const char* lookup_failed[] = {"Device cannot be found", "Ger\xE4t kann nicht gefunden",
+                                         "Lookup Service"};
+// A final verdict the box sent (as opposed to one that never came).
+constexpr const char* verdict_words[] = {"Invalid", "Ung\xFCltig"};
+constexpr const char* final_firmware_steps[] = {"wq_ota_confirm_done", "wq_bt_ota_done"};
+
+// Windows Sockets error codes, which the library appends to Bluetooth
+// messages on every platform.
+struct socket_error {
+    int code;
+    const char* meaning;
+};
+constexpr socket_error socket_errors[] = {
+    {10013, "permission denied: this user may not open Bluetooth sockets"},
+    {10047, "this system has no Bluetooth sockets: is the kernel's Bluetooth support loaded?"},
+    {10050, "the Bluetooth adapter is down: switch it on (bluetoothctl power on)"},
+    {10051, "no Bluetooth adapter reaches the box: is one present and switched on (bluetoothctl show)?"},
+    {10053, "the connection was given up: try again"},
+    {10054, "the link dropped: the box went out of reach, restarted or closed the connection; try again"},
+    {10060, "the box did not answer in time: is it switched on and within reach?"},
+    {10061, "nothing is listening at that address: the box is off or out of reach (emulated: is wqbox "
+            "running in $WQ_BT_DIR?)"},
+    {10064, "the box is down: switch it on"},
+    {10065, "no route to the box: it is out of range or switched off, or the adapter is off"},
+};
+
+template <std::size_t n>
+bool contains_any(const std::string& text, const char* const (&words)[n]) {
+    for (const char* w : words)
+        if (text.find(w) != std::string::npos) return true;
+    return false;
+}
+
+// The code at the end of a message ("... Reading: 10060"), or 0.
+int trailing_code(const std::string& message) {
+    std::size_t at = message.size();
+    while (at > 0 && message[at - 1] >= '0' && message[at - 1] <= '9') --at;
+    return at < message.size() ? std::atoi(message.c_str() + at) : 0;
+}
+
+std::string errno_text(const std::string& path, int error) { return path + ": " + std::strerror(error); }
+
+std::string group_name(gid_t gid) {
+    const struct group* g = getgrgid(gid);
+    return g ? g->gr_name : std::to_string(gid);
+}
+
+// Why a serial device does not open, found by trying what the library
+// tries: it exists, we may read and write it, it is a terminal, and nobody
+// holds its lock.
+std::string diagnose_device(const std::string& path) {
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0) {
+        return errno_text(path, errno) +
+               ": no such device; `wqctl ports` lists the serial devices present, --device PATH "
+               "takes any other";
+    }
+    if (access(path.c_str(), R_OK | W_OK) != 0) {
+        const std::string group = group_name(st.st_gid);
+        return errno_text(path, errno) + ": the device belongs to group '" + group +
+               "'; add yourself with `sudo usermod -aG " + group + " $USER` and log in again";
+    }
+    const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        const int error = errno;
+        if (error == EBUSY) return errno_text(path, error) + ": in use by another program; close it and try again";
+        return errno_text(path, error);
+    }
+    std::string why;
+    if (!isatty(fd)) why = path + " is not a serial device";
+    else if (flock(fd, LOCK_EX | LOCK_NB) != 0)
+        why = errno_text(path, errno) + ": in use by another program (`fuser -v " + path +
+              "` shows which); close it and try again";
+    else why = path + " opens now: another program probably held it at the time";
+    close(fd);
+    return why;
+}
+
+std::string bluetooth_lookup_hint() {
+    if (const char* dir = std::getenv("WQ_BT_DIR"); dir && *dir)
+        return std::string("Bluetooth is emulated in ") + dir + ": is wqbox running there with that name?";
+    return "without WQ_BT_DIR the system's Bluetooth is asked (BlueZ, where this build supports it): is the "
+           "box paired and in reach, and the adapter on (bluetoothctl show)? For an emulated box set "
+           "WQ_BT_DIR to wqbox's directory, or use --sim";
+}
+
+std::string hint_for(const invocation& call, const report& r) {
+    const std::string& m = r.message;
+    if (call.serial() && contains_any(m, port_open_failed)) return diagnose_device(call.target.device_path);
+    if (contains_any(m, busy_words)) return "the box is in use: try again when it is free, or give --retry N";
+    if (contains_any(r.failed_at, final_firmware_steps) && !contains_any(m, verdict_words))
+        return "the image went out whole but the box's verdict was lost: the box may have accepted the "
+               "image; check its firmware version before sending it again";
+    if (const int code = trailing_code(m); code >= 10000) {
+        for (const socket_error& e : socket_errors)
+            if (e.code == code) return "error " + std::to_string(code) + ": " + e.meaning;
+    }
+    if (contains_any(m, lookup_failed)) return bluetooth_lookup_hint();
+    if (r.failed_at == "wq_connect_to_box")
+        return "is the box switched on and cabled? `wqctl ports` lists the serial devices present";
+    return "";
+}
+
+}  // namespace
+
+void add_hint(const invocation& call, report* r) {
+    if (r->result == outcome::failed && r->hint.empty()) r->hint = hint_for(call, *r);
+}
+
+bool is_busy(const report& r) { return r.result == outcome::failed && contains_any(r.message, busy_words); }
+
+}  // namespace wqctl
