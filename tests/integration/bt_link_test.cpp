@@ -1,13 +1,14 @@
 // Emulated Bluetooth on the real POSIX backend: the devices file behind the
-// device list, the connect check against a box on an AF_UNIX socket in a
-// temporary WQ_BT_DIR, and the socket errors the library reports.
+// device list, a box on an AF_UNIX socket in a temporary WQ_BT_DIR (its
+// time-outs and its hang-up), and the socket errors the library reports.
+// The handshake and the commands run against the box emulator
+// (end_to_end_test.cpp).
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <future>
 #include <string>
 #include <vector>
 
@@ -30,18 +31,6 @@ protected:
     char message[wq_message_size] = {};
     BTH_ADDR address = 0;
     void SetUp() override { write_known_devices(dir.path(), "00:11:22:33:44:AA WQ Box\n"); }
-    // A box that reads the handshake request, acknowledges it and then
-    // sends `greeting` (nothing when empty) and waits for the hang-up.
-    std::future<void> box_answering(unix_box& box, const std::string& greeting) {
-        return std::async(std::launch::async, [&box, greeting] {
-            ASSERT_TRUE(box.accept(5s));
-            const auto request = box.read(14, 5s);
-            EXPECT_EQ(std::string(request.begin(), request.end()), "$$BTCONN_REQ##");
-            box.write("$$BTCONN_ACK##");
-            if (!greeting.empty()) box.write(greeting);
-            box.read(1, 5s);
-        });
-    }
 };
 
 // Malformed and blank lines are skipped, a CR before the line end dropped,
@@ -67,28 +56,6 @@ TEST_F(BtLinkIntegration, TheDeviceListFollowsTheDevicesFile) {
     std::remove((dir.path() + "/devices").c_str());
     EXPECT_EQ(wq_get_device_list(list.data(), 160, &count, message, 1), wq_status_ok);
     EXPECT_EQ(count, 0u) << "a missing devices file means no known devices";
-}
-
-TEST_F(BtLinkIntegration, TheConnectCheckGreetsAndHandsOutTheAddress) {
-    unix_box box(dir.path(), box_address);
-    auto played = box_answering(box, "xx$$Box 7 at your service##");
-    EXPECT_EQ(wq_connect_to_bt_device(&address, "WQ Box", message, 0), 0) << message;
-    EXPECT_EQ(address, box_address);
-    EXPECT_STREQ(message, "Box 7 at your service");
-    played.get();
-}
-
-// 100 ms before each reply, then ten receive time-outs of 100 ms.
-TEST_F(BtLinkIntegration, ASilentBoxTimesOut) {
-    unix_box box(dir.path(), box_address);
-    auto played = box_answering(box, "");
-    const auto start = steady::now();
-    EXPECT_EQ(wq_connect_to_bt_device(&address, "WQ Box", message, 1), 1);
-    const auto took = steady::now() - start;
-    EXPECT_STREQ(message, "An Error Occurred During Reading: 10060");
-    EXPECT_GE(took, 1100ms);
-    EXPECT_LT(took, 3000ms);
-    played.get();
 }
 
 TEST_F(BtLinkIntegration, NobodyListening) {

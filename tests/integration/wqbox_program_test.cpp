@@ -1,5 +1,6 @@
-// The wqbox program: it serves until SIGINT or SIGTERM and then leaves
-// nothing behind.
+// The box emulator itself, where the library's end-to-end runs do not look:
+// the wqbox program serves until SIGINT or SIGTERM and then leaves nothing
+// behind; its checksum and its transcript.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -8,15 +9,18 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "box_fixture.h"
 #include "pty_peer.h"
-#include "raw_host.h"
+#include "wq.h"
 
 extern char** environ;
 
@@ -65,9 +69,9 @@ TEST_P(WqboxProgram, StopsCleanlyOnSignal) {
     }
     EXPECT_EQ(devices_text(dir.path()), "00:11:22:33:44:AA Signal test\n");
     {
-        auto line = raw_host::open_tty(dir.path() + "/COM4");
-        line.send(command_block(0x7D));
-        EXPECT_EQ(line.receive(33, 2s).size(), 33u) << "the program serves the probe";
+        scoped_env com_dir("WQ_COM_DIR", dir.path());
+        char text[64] = {};
+        EXPECT_EQ(wq_connect_to_box(text), 4) << "the program serves the probe";
     }
     kill(pid, GetParam());
     EXPECT_EQ(exit_status(pid), 0);
@@ -91,6 +95,39 @@ TEST(WqboxProgramArguments, ABadArgumentStopsItBeforeItStarts) {
         EXPECT_EQ(exit_status(pid), 2) << arguments.back();
     }
     EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
+}
+
+TEST(WqboxCrc, MatchesTheStandardCheckValue) {
+    const std::string check = "123456789";
+    EXPECT_EQ(wqbox::crc32(reinterpret_cast<const unsigned char*>(check.data()), check.size()),
+              0xCBF43926u);
+}
+
+class WqboxTranscript : public BoxTest {};
+
+TEST_F(WqboxTranscript, ShowsDirectionHexAndMeaning) {
+    std::mutex lock;
+    std::vector<std::string> lines;
+    wqbox::config cfg;
+    cfg.transcript = [&](const std::string& line) {
+        std::lock_guard<std::mutex> guard(lock);
+        lines.push_back(line);
+    };
+    start_box(cfg);
+    {
+        scoped_env com_dir("WQ_COM_DIR", dir.path());
+        char text[64] = {};
+        ASSERT_EQ(wq_connect_to_box(text), 1);
+    }
+    box->stop();
+    const auto has = [&](const char* a, const char* b) {
+        return std::any_of(lines.begin(), lines.end(), [&](const std::string& l) {
+            return l.find(a) != std::string::npos && l.find(b) != std::string::npos;
+        });
+    };
+    EXPECT_TRUE(has("host>box", "7D 7D 7D"));
+    EXPECT_TRUE(has("box>host", "2B 2B 2B"));
+    EXPECT_TRUE(has("serial", "probe"));
 }
 
 }  // namespace

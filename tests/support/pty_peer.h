@@ -48,7 +48,6 @@ public:
     std::vector<unsigned char> read(std::size_t count, std::chrono::milliseconds timeout);
     void write(const std::vector<unsigned char>& data);
     void write(const std::string& text);
-    const std::string& slave_path() const { return slave_; }
 
 private:
     int master_ = -1;

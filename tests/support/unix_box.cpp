@@ -12,8 +12,6 @@
 #include <stdexcept>
 #include <system_error>
 
-#include "pty_peer.h"
-
 namespace {
 
 constexpr int listen_backlog = 4;
@@ -77,26 +75,4 @@ bool unix_box::accept(std::chrono::milliseconds timeout) {
     return peer_ >= 0;
 }
 
-std::vector<unsigned char> unix_box::read(std::size_t count, std::chrono::milliseconds timeout) {
-    return read_from(peer_, count, timeout);
-}
-
-void unix_box::write(const std::vector<unsigned char>& data) {
-    std::size_t done = 0;
-    while (done < data.size()) {
-        const ssize_t n = ::send(peer_, data.data() + done, data.size() - done, MSG_NOSIGNAL);
-        if (n > 0) {
-            done += static_cast<std::size_t>(n);
-        } else if (errno != EINTR) {
-            fail("send to the library");
-        }
-    }
-}
-
-void unix_box::write(const std::string& text) {
-    write(std::vector<unsigned char>(text.begin(), text.end()));
-}
-
 void unix_box::hang_up() { close_fd(&peer_); }
-
-void unix_box::stop_listening() { close_fd(&listener_); }

@@ -6,7 +6,6 @@
 #include <chrono>
 #include <cstdint>
 #include <string>
-#include <vector>
 
 // "XX:XX:XX:XX:XX:XX" (upper-case hex) of the radio address in the low 48
 // bits of `address`.
@@ -25,14 +24,8 @@ public:
 
     // Takes the library's connection; false when none came in time.
     bool accept(std::chrono::milliseconds timeout);
-    // Reads exactly `count` bytes, or what arrived before the time-out.
-    std::vector<unsigned char> read(std::size_t count, std::chrono::milliseconds timeout);
-    void write(const std::vector<unsigned char>& data);
-    void write(const std::string& text);
     // Drops the accepted connection, as a box that goes away.
     void hang_up();
-    // Stops listening but leaves the socket file: connects are refused.
-    void stop_listening();
 
 private:
     int listener_ = -1;

@@ -206,34 +206,6 @@ TEST(BtSettings, ReadOutcomes) {
     });
 }
 
-TEST(BtSettings, WrittenSettingsReadBackInBothLayouts) {
-    for (int safe : {0, 1}) {
-        SCOPED_TRACE(safe ? "safe" : "standard");
-        const write_args a = {.text_1 = "Name", .text_2 = "Place", .text_3 = "Three",
-                              .text_4 = "A longer fourth text", .number = "321",
-                              .choice_number = "1000", .text_5 = "Five", .text_6 = "Six",
-                              .text_7 = "Seventh",
-                              .address_1 = std::string("192.168.1.10\0\0\0\0", 16),
-                              .address_2 = std::string("10.0.0.1\0\0\0\0\0\0\0\0", 16),
-                              .address_3 = std::string("172.16.0.1\0\0\0\0\0", 15),
-                              .choice = 4, .mode = 3, .fields = 0x3FFF, .safe = safe};
-        const bytes written = written_record(a);
-        fake::reset();
-        answers_tag("BTREAD_REQ", frame(written))(bt_test_box());
-        read_outputs out;
-        exact_buffer message(wq_message_size);
-        ASSERT_EQ(out.read(message.get(), safe), 0) << message.str();
-        EXPECT_EQ(message.str(),
-                  safe ? "[SAFE] Read User Settings Success!" : "Read User Settings Success!");
-        EXPECT_EQ(out.texts(), (std::vector<std::string>{
-                                   "Name", "Place", "Three", "A longer fourth text", "Five", "Six",
-                                   "Seventh", "192.168.1.10%%%%10.0.0.1%%%%%%%", "321", "1000", "3",
-                                   "192.168.1.10", "10.0.0.1", "172.16.0.1"}));
-        expect_fake_clean();
-    }
-    fake::reset();
-}
-
 // Fields the box filled without a zero byte are cut inside the host's buffers.
 TEST(BtSettings, OverlongFieldsStayInsideHostBuffers) {
     fake::reset();
