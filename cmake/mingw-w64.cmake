@@ -8,3 +8,11 @@ set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+
+# The DLL is what users load: guard its stack frames. The guard's runtime
+# (libssp) is linked in statically so that the DLL still needs only
+# Windows' own DLLs.
+set(CMAKE_C_FLAGS_INIT "-fstack-protector-strong")
+set(CMAKE_CXX_FLAGS_INIT "-fstack-protector-strong")
+set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static")
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
