@@ -6,8 +6,10 @@
  * and for Linux (libwq.so) and requires the two transcripts to be equal.
  *
  * Expected ports: COM1 a box that answers every request with a wrong word,
- * COM2 a silent box, COM3 a working box, COM4 nothing at all. Handles and
- * sockets are never printed: their values differ between platforms.
+ * COM2 a silent box, COM3 a working box, COM4 a working box that pauses
+ * 120 ms inside its settings and restore answers (a read must wait for the
+ * rest within its 200 ms), COM5 nothing at all. Handles and sockets are never
+ * printed: their values differ between platforms.
  *
  * Not covered here: a second open of a port that is still held. Wine opens
  * a COM port twice without complaint, so exclusivity is tested on Linux only.
@@ -17,7 +19,7 @@
 
 #include "wq.h"
 
-enum { silent_com = 2, good_com = 3, missing_com = 4, wrong_com = 1 };
+enum { wrong_com = 1, silent_com = 2, good_com = 3, slow_com = 4, missing_com = 5 };
 static const BTH_ADDR box_address = 0x0011223344AAull;
 
 static char values[1024]; /* the outputs of the current call, as text */
@@ -72,12 +74,14 @@ static int write_settings_on(int port, char *m, int l) {
 
 static int read_good(char *m, int l) { return read_settings_on(good_com, m, l); }
 static int read_silent(char *m, int l) { return read_settings_on(silent_com, m, l); }
+static int read_slow(char *m, int l) { return read_settings_on(slow_com, m, l); }
 static int read_missing(char *m, int l) { return read_settings_on(missing_com, m, l); }
 static int write_good(char *m, int l) { return write_settings_on(good_com, m, l); }
 static int write_silent(char *m, int l) { return write_settings_on(silent_com, m, l); }
 static int write_wrong(char *m, int l) { return write_settings_on(wrong_com, m, l); }
 static int write_missing(char *m, int l) { return write_settings_on(missing_com, m, l); }
 static int defaults_good(char *m, int l) { return wq_default_settings(good_com, m, l); }
+static int defaults_slow(char *m, int l) { return wq_default_settings(slow_com, m, l); }
 static int defaults_silent(char *m, int l) { return wq_default_settings(silent_com, m, l); }
 static int defaults_wrong(char *m, int l) { return wq_default_settings(wrong_com, m, l); }
 static int clock_good(char *m, int l) { return wq_sync_time(good_com, 1.7e9, m, l); }
@@ -192,6 +196,7 @@ static const struct call calls[] = {
     {"log-close", close_port},
     {"ota-open", open_good}, {"ota-start", ota_start}, {"ota-start-xmit", ota_start_xmit},
     {"ota-data", ota_send_image}, {"ota-done", ota_done},
+    {"slow-read", read_slow}, {"slow-defaults", defaults_slow},
     {"missing-read", read_missing}, {"missing-write", write_missing},
     {"missing-clock", clock_missing}, {"missing-open", open_missing},
     {"silent-read", read_silent}, {"silent-write", write_silent},
