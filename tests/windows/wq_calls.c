@@ -48,15 +48,14 @@ static unsigned int crc32_of(const unsigned char *data, size_t size) {
 
 /* ---- serial ---------------------------------------------------------------- */
 
-static int probe(char *m, int l) {
+static int probe(int port, char *m, int l) {
     char text[64] = "";
-    (void)m, (void)l;
-    int port = wq_connect_to_box(text);
+    int found = wq_connect_to_box(text);
     add(text);
-    return port;
+    return found;
 }
 
-static int read_settings_on(int port, char *m, int l) {
+static int read_settings(int port, char *m, int l) {
     char t1[32] = "", t2[32] = "", t3[32] = "", t4[64] = "", number[12] = "", choice[6] = "",
          t5[32] = "", t6[32] = "", t7[48] = "", t8[32] = "", mode[12] = "";
     int status = wq_read_settings(port, t1, t2, t3, t4, number, choice, t5, t6, t7, t8, mode, m,
@@ -66,56 +65,40 @@ static int read_settings_on(int port, char *m, int l) {
     return status;
 }
 
-static int write_settings_on(int port, char *m, int l) {
+static int write_settings(int port, char *m, int l) {
     /* UTF-8 from the host, sent as Latin-1 */
     return wq_write_settings(port, "K\xC3\xBC" "che", "Flur", "C", "D", "120", "7", "E", "F", "G",
                              "H", m, 2, 1, 0, 0, 0xFFFFFFFFu, l);
 }
 
-static int read_good(char *m, int l) { return read_settings_on(good_com, m, l); }
-static int read_silent(char *m, int l) { return read_settings_on(silent_com, m, l); }
-static int read_slow(char *m, int l) { return read_settings_on(slow_com, m, l); }
-static int read_missing(char *m, int l) { return read_settings_on(missing_com, m, l); }
-static int write_good(char *m, int l) { return write_settings_on(good_com, m, l); }
-static int write_silent(char *m, int l) { return write_settings_on(silent_com, m, l); }
-static int write_wrong(char *m, int l) { return write_settings_on(wrong_com, m, l); }
-static int write_missing(char *m, int l) { return write_settings_on(missing_com, m, l); }
-static int defaults_good(char *m, int l) { return wq_default_settings(good_com, m, l); }
-static int defaults_slow(char *m, int l) { return wq_default_settings(slow_com, m, l); }
-static int defaults_silent(char *m, int l) { return wq_default_settings(silent_com, m, l); }
-static int defaults_wrong(char *m, int l) { return wq_default_settings(wrong_com, m, l); }
-static int clock_good(char *m, int l) { return wq_sync_time(good_com, 1.7e9, m, l); }
-static int clock_missing(char *m, int l) { return wq_sync_time(missing_com, 1.7e9, m, l); }
+static int defaults(int port, char *m, int l) { return wq_default_settings(port, m, l); }
+static int set_clock(int port, char *m, int l) { return wq_sync_time(port, 1.7e9, m, l); }
 
-static int open_on(int port, char *m, int l) {
+static int open_port(int port, char *m, int l) {
     handle = 0;
     int status = wq_ota_open_port(port, m, l, &handle);
     add_number(handle != 0);
     return status;
 }
-static int open_good(char *m, int l) { return open_on(good_com, m, l); }
-static int open_silent(char *m, int l) { return open_on(silent_com, m, l); }
-static int open_wrong(char *m, int l) { return open_on(wrong_com, m, l); }
-static int open_missing(char *m, int l) { return open_on(missing_com, m, l); }
 
-static int ota_start(char *m, int l) {
+static int ota_start(int port, char *m, int l) {
     return wq_ota_start(0, m, l, handle, sizeof image, crc32_of(image, sizeof image));
 }
-static int ota_start_xmit(char *m, int l) { return wq_ota_start_xmit(0, m, l, handle); }
-static int ota_send_image(char *m, int l) {
+static int ota_start_xmit(int port, char *m, int l) { return wq_ota_start_xmit(0, m, l, handle); }
+static int ota_send_image(int port, char *m, int l) {
     int status = wq_ota_xmit_data(0, m, l, handle, image, 512, 0);
     if (status == 0) status = wq_ota_xmit_data(0, m, l, handle, image, sizeof image - 512, 512);
     return status;
 }
-static int ota_done(char *m, int l) { return wq_ota_confirm_done(0, m, l, handle); }
+static int ota_done(int port, char *m, int l) { return wq_ota_confirm_done(0, m, l, handle); }
 
-static int usage_count(char *m, int l) {
+static int usage_count(int port, char *m, int l) {
     unsigned int count = 0;
     int status = wq_use_data_req(handle, &count, m, l);
     add_number(count);
     return status;
 }
-static int usage_fetch(char *m, int l) {
+static int usage_fetch(int port, char *m, int l) {
     char entry[32] = "", water[16] = "", usage[32] = "", p1[8] = "", p2[8] = "", w2[8] = "",
          w3[8] = "", key[40] = "";
     int status = wq_use_data_fetch(handle, 1, 0, entry, water, usage, p1, p2, w2, w3, key, m, l);
@@ -123,93 +106,102 @@ static int usage_fetch(char *m, int l) {
     for (size_t i = 0; i < sizeof fields / sizeof *fields; ++i) add(fields[i]);
     return status;
 }
-static int usage_done(char *m, int l) { return wq_use_data_done(handle, m, l); }
-static int close_port(char *m, int l) { return wq_force_close_handle(0, m, l, handle); }
+static int usage_done(int port, char *m, int l) { return wq_use_data_done(handle, m, l); }
+static int close_port(int port, char *m, int l) { return wq_force_close_handle(0, m, l, handle); }
 
-static int flowrate(char *m, int l) {
-    (void)m, (void)l;
+static int flowrate(int port, char *m, int l) {
     add_number((long long)(wq_convert_flowrate_to_double("12.5 l", 6, 4) * 100));
     return 0;
 }
 
 /* ---- Bluetooth: no Bluetooth under Wine, none without WQ_BT_DIR on Linux --- */
 
-static int bt_list(char *m, int l) {
+static int bt_list(int port, char *m, int l) {
     char list[256] = "";
     unsigned int count = 0;
     int status = wq_get_device_list(list, sizeof list, &count, m, l);
     add_number(count);
     return status;
 }
-static int bt_connect(char *m, int l) {
+static int bt_connect(int port, char *m, int l) {
     BTH_ADDR address = 0;
     return wq_connect_to_bt_device(&address, "WQ Box", m, l);
 }
-static int bt_kept(char *m, int l) {
+static int bt_kept(int port, char *m, int l) {
     unsigned int socket = 0;
     return wq_bt_ota_connect(box_address, &socket, m, l);
 }
-static int bt_read(char *m, int l) {
+static int bt_read(int port, char *m, int l) {
     char t[10][64], mode[12] = "", a[3][16];
     return wq_bt_read_settings(box_address, t[0], t[1], t[2], t[3], t[4], t[5], t[6], t[7], t[8],
                                t[9], mode, a[0], a[1], a[2], m, 0, l);
 }
-static int bt_write(char *m, int l) {
+static int bt_write(int port, char *m, int l) {
     return wq_bt_write_settings(box_address, "A", "B", "C", "D", "1", "2", "E", "F", "G", "H",
                                 "10.0.0.1", "10.0.0.2", "10.0.0.3", m, 0, 0, 0, 1, 0, l);
 }
-static int bt_defaults(char *m, int l) { return wq_bt_default_settings(box_address, m, l); }
-static int bt_clock(char *m, int l) { return wq_bt_sync_time(box_address, 1700000000, m, l); }
-static int bt_identify(char *m, int l) { return wq_bt_identify(box_address, m, l); }
-static int bt_reset(char *m, int l) { return wq_bt_reset_device(box_address, m, l); }
-static int bt_count(char *m, int l) {
+static int bt_defaults(int port, char *m, int l) {
+    return wq_bt_default_settings(box_address, m, l);
+}
+static int bt_clock(int port, char *m, int l) {
+    return wq_bt_sync_time(box_address, 1700000000, m, l);
+}
+static int bt_identify(int port, char *m, int l) { return wq_bt_identify(box_address, m, l); }
+static int bt_reset(int port, char *m, int l) { return wq_bt_reset_device(box_address, m, l); }
+static int bt_count(int port, char *m, int l) {
     unsigned int count = 0;
     return wq_bt_get_usage_setting_cnt(box_address, &count, m, l);
 }
-static int bt_read_usage(char *m, int l) {
+static int bt_read_usage(int port, char *m, int l) {
     char settings[64];
     return wq_bt_read_usage_settings(box_address, sizeof settings, 16, settings, m, l);
 }
-static int bt_write_usage(char *m, int l) {
+static int bt_write_usage(int port, char *m, int l) {
     char settings[64] = {0};
     return wq_bt_write_usage_settings(box_address, 16, sizeof settings, settings, m, l);
 }
-static int bt_battery(char *m, int l) {
+static int bt_battery(int port, char *m, int l) {
     int level = 0;
     return wq_bt_read_batt(box_address, &level, m, l);
 }
-static int bt_flush(char *m, int l) { return wq_bt_force_flush(box_address, m, l); }
+static int bt_flush(int port, char *m, int l) { return wq_bt_force_flush(box_address, m, l); }
 
 /* ---- the table -------------------------------------------------------------- */
 
 struct call {
     const char *name;
-    int (*run)(char *message, int language);
+    int (*run)(int port, char *message, int language); /* port: serial calls only */
+    int port;
 };
 
+/* The calls after an open work on the handle it handed out. */
 static const struct call calls[] = {
-    {"probe", probe}, {"read", read_good}, {"write", write_good}, {"read-back", read_good},
-    {"defaults", defaults_good}, {"read-defaults", read_good}, {"clock", clock_good},
-    {"flowrate", flowrate},
-    {"log-open", open_good}, {"log-count", usage_count}, {"log-fetch", usage_fetch},
-    {"log-fetch", usage_fetch}, {"log-fetch", usage_fetch}, {"log-done", usage_done},
-    {"log-close", close_port},
-    {"ota-open", open_good}, {"ota-start", ota_start}, {"ota-start-xmit", ota_start_xmit},
-    {"ota-data", ota_send_image}, {"ota-done", ota_done},
-    {"slow-read", read_slow}, {"slow-defaults", defaults_slow},
-    {"missing-read", read_missing}, {"missing-write", write_missing},
-    {"missing-clock", clock_missing}, {"missing-open", open_missing},
-    {"silent-read", read_silent}, {"silent-write", write_silent},
-    {"silent-defaults", defaults_silent}, {"silent-open", open_silent},
-    {"silent-ota-start", ota_start}, {"silent-log-count", usage_count},
-    {"silent-ota-done", ota_done},
-    {"wrong-write", write_wrong}, {"wrong-defaults", defaults_wrong}, {"wrong-open", open_wrong},
-    {"wrong-ota-start", ota_start}, {"wrong-ota-done", ota_done},
-    {"bt-list", bt_list}, {"bt-connect", bt_connect}, {"bt-kept", bt_kept},
-    {"bt-read", bt_read}, {"bt-write", bt_write}, {"bt-defaults", bt_defaults},
-    {"bt-clock", bt_clock}, {"bt-identify", bt_identify}, {"bt-reset", bt_reset},
-    {"bt-count", bt_count}, {"bt-read-usage", bt_read_usage},
-    {"bt-write-usage", bt_write_usage}, {"bt-battery", bt_battery}, {"bt-flush", bt_flush},
+    {"probe", probe, 0}, {"read", read_settings, good_com}, {"write", write_settings, good_com},
+    {"read-back", read_settings, good_com}, {"defaults", defaults, good_com},
+    {"read-defaults", read_settings, good_com}, {"clock", set_clock, good_com},
+    {"flowrate", flowrate, 0},
+    {"log-open", open_port, good_com}, {"log-count", usage_count, 0},
+    {"log-fetch", usage_fetch, 0}, {"log-fetch", usage_fetch, 0}, {"log-fetch", usage_fetch, 0},
+    {"log-done", usage_done, 0}, {"log-close", close_port, 0},
+    {"ota-open", open_port, good_com}, {"ota-start", ota_start, 0},
+    {"ota-start-xmit", ota_start_xmit, 0}, {"ota-data", ota_send_image, 0},
+    {"ota-done", ota_done, 0},
+    {"slow-read", read_settings, slow_com}, {"slow-defaults", defaults, slow_com},
+    {"missing-read", read_settings, missing_com}, {"missing-write", write_settings, missing_com},
+    {"missing-clock", set_clock, missing_com}, {"missing-open", open_port, missing_com},
+    {"silent-read", read_settings, silent_com}, {"silent-write", write_settings, silent_com},
+    {"silent-defaults", defaults, silent_com}, {"silent-open", open_port, silent_com},
+    {"silent-ota-start", ota_start, 0}, {"silent-log-count", usage_count, 0},
+    {"silent-ota-done", ota_done, 0},
+    {"wrong-write", write_settings, wrong_com}, {"wrong-defaults", defaults, wrong_com},
+    {"wrong-open", open_port, wrong_com}, {"wrong-ota-start", ota_start, 0},
+    {"wrong-ota-done", ota_done, 0},
+    {"bt-list", bt_list, 0}, {"bt-connect", bt_connect, 0}, {"bt-kept", bt_kept, 0},
+    {"bt-read", bt_read, 0}, {"bt-write", bt_write, 0}, {"bt-defaults", bt_defaults, 0},
+    {"bt-clock", bt_clock, 0}, {"bt-identify", bt_identify, 0}, {"bt-reset", bt_reset, 0},
+    {"bt-count", bt_count, 0}, {"bt-read-usage", bt_read_usage, 0},
+    {"bt-write-usage", bt_write_usage, 0}, {"bt-battery", bt_battery, 0},
+    {"bt-flush", bt_flush, 0},
 };
 
 int main(void) {
@@ -219,7 +211,7 @@ int main(void) {
             char message[256];
             strcpy(message, "untouched");
             values[0] = '\0';
-            int status = calls[i].run(message, language);
+            int status = calls[i].run(calls[i].port, message, language);
             printf("%s %s %d [%s] %s\n", calls[i].name, language ? "de" : "en", status, message,
                    values);
             fflush(stdout);
