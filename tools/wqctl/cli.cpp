@@ -160,9 +160,9 @@ void add_global_options(CLI::App& app, command_line* line) {
     app.add_flag_callback("--generate-man", [line] { line->generate = "man"; })->group("");
 }
 
-void add_command_options(CLI::App& sub, const command_spec& spec, command_line* line) {
-    if (*spec.operand) sub.add_option(spec.operand, line->operand)->required();
-    for (const option_spec& o : spec.options) {
+void add_command_options(CLI::App& sub, const command_spec& entry, command_line* line) {
+    if (*entry.operand) sub.add_option(entry.operand, line->operand)->required();
+    for (const option_spec& o : entry.options) {
         const std::string name = o.name;
         if (o.value) {
             sub.add_option_function<std::string>(
@@ -173,9 +173,9 @@ void add_command_options(CLI::App& sub, const command_spec& spec, command_line* 
         }
     }
     // The command's own help: what it does, then how to reach the box.
-    std::string footer = spec.help;
-    if (spec.needs == link_need::any) footer += std::string("\n\n") + any_link_footer;
-    if (spec.needs == link_need::bluetooth) footer += std::string("\n\n") + bt_link_footer;
+    std::string footer = entry.help;
+    if (entry.needs == link_need::any) footer += std::string("\n\n") + any_link_footer;
+    if (entry.needs == link_need::bluetooth) footer += std::string("\n\n") + bt_link_footer;
     sub.footer(footer);
 }
 
@@ -220,13 +220,13 @@ std::unique_ptr<CLI::App> make_app(command_line* line) {
     app->footer(program_footer);
     app->set_version_flag("--version", std::string("wqctl ") + WQ_VERSION, "Print the version and exit");
     add_global_options(*app, line);
-    for (const command_spec& spec : command_table) {
-        const std::string name = spec.name;
+    for (const command_spec& entry : command_table) {
+        const std::string name = entry.name;
         const std::size_t space = name.find(' ');
         CLI::App* parent = space == std::string::npos ? app.get() : group_of(*app, name.substr(0, space), line);
-        CLI::App* sub = parent->add_subcommand(name.substr(space + 1), spec.summary);
-        add_command_options(*sub, spec, line);
-        sub->callback([line, &spec] { line->command = &spec; });
+        CLI::App* sub = parent->add_subcommand(name.substr(space + 1), entry.summary);
+        add_command_options(*sub, entry, line);
+        sub->callback([line, &entry] { line->command = &entry; });
     }
     return app;
 }
