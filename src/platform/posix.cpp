@@ -66,12 +66,13 @@ int fd_of(plat_handle handle) { return static_cast<int>(handle); }
 // a number the backend asks the kernel whether the descriptor is one of the
 // kind it opens: above the standard streams (it never hands those out);
 // for a port a terminal in exclusive mode, as plat_create_file leaves it
-// (TIOCGEXCL); for a socket a stream socket of the UNIX or Bluetooth family.
+// (TIOCGEXCL), or one that has hung up; for a socket a stream socket of the
+// UNIX or Bluetooth family.
 // Anything else fails as an invalid handle does on Windows.
 //
 // The limit: these are facts about the descriptor, not proof that we opened
-// it. A terminal the host itself set exclusive, or a UNIX stream socket of
-// its own whose number it passes by mistake, still passes.
+// it. A terminal the host itself set exclusive or that hung up, or a UNIX
+// stream socket of its own whose number it passes by mistake, still passes.
 constexpr std::uint64_t last_standard_stream = 2;
 
 bool in_descriptor_range(std::uint64_t value) {
@@ -79,9 +80,16 @@ bool in_descriptor_range(std::uint64_t value) {
 }
 
 bool is_our_port(plat_handle handle) {
-    if (!in_descriptor_range(handle) || !::isatty(fd_of(handle))) return false;
+    if (!in_descriptor_range(handle)) return false;
+    const int fd = fd_of(handle);
+    struct stat status {};
+    if (::fstat(fd, &status) != 0 || !S_ISCHR(status.st_mode)) return false;
     int exclusive = 0;
-    return ::ioctl(fd_of(handle), TIOCGEXCL, &exclusive) == 0 && exclusive != 0;
+    if (::ioctl(fd, TIOCGEXCL, &exclusive) == 0) return exclusive != 0;
+    // A line that hung up (a pulled adapter, a box that dropped the line)
+    // answers every terminal request with EIO. It was a terminal, and must
+    // still be closed; reading and writing it only report the error.
+    return errno == EIO;
 }
 
 bool is_our_socket(std::uint64_t socket) {

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -74,6 +75,17 @@ TEST_F(NotOurs, NoPortIsHandedOutOnAStandardStream) {
     ASSERT_EQ(status, 0) << message;
     EXPECT_GT(handle, 2);
     wq_force_close_handle(0, nullptr, 0, handle);
+}
+
+// A port whose line hung up is still the library's to close.
+TEST_F(NotOurs, AHungUpPortIsStillClosed) {
+    scoped_env com_dir("WQ_COM_DIR", dir.path());
+    auto box = std::make_unique<pty_peer>(dir.path(), "COM1");
+    int handle = 0;
+    ASSERT_EQ(wq_ota_open_port(1, message, 0, &handle), 0) << message;
+    box.reset();
+    wq_force_close_handle(0, nullptr, 0, handle);
+    EXPECT_FALSE(is_open(handle));
 }
 
 // A socket value that was closed, and whose number a file now has: a second
