@@ -162,7 +162,9 @@ int wq_bt_reset_device(BTH_ADDR address, char *message, int language) WQ_NOEXCEP
 
 int wq_bt_get_usage_setting_cnt(BTH_ADDR address, unsigned int *count, char *message,
                                 int language) WQ_NOEXCEPT;
-/* Note the size order: buffer_size before data_size here ... */
+/* Note the size order: buffer_size before data_size here ... `settings`
+ * must hold buffer_size bytes: all of them are zero-filled before the
+ * data_size bytes of the block are copied in (buffer_size >= data_size). */
 int wq_bt_read_usage_settings(BTH_ADDR address, int buffer_size, int data_size,
                               void *settings, char *message, int language) WQ_NOEXCEPT;
 /* ... and data_size before buffer_size here (buffer_size >= data_size + 4). */

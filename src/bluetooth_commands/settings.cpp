@@ -84,8 +84,15 @@ std::uint32_t fill_record(unsigned char* record, const bt_settings_input& host, 
     const settings_layout& layout = layout_for(safe);
     const settings_input& in = host.record;
     const bool address_mode_on = in.mode == address_mode;
-    std::uint32_t mask = settings_put_texts(record, layout, in);
-    if (address_mode_on && (mask & settings_bit_text_8)) put_address_pair(record, layout.text_8, host);
+    // In address mode `text_8` is not read at all (the host may pass NULL):
+    // the address pair takes its place.
+    settings_input texts = in;
+    if (address_mode_on) texts.fields &= ~settings_bit_text_8;
+    std::uint32_t mask = settings_put_texts(record, layout, texts);
+    if (address_mode_on && (in.fields & settings_bit_text_8)) {
+        put_address_pair(record, layout.text_8, host);
+        mask |= settings_bit_text_8;
+    }
     if (address_mode_on && (mask & settings_bit_text_7)) {
         put_address_3(record, layout.address_3, host.address_3);
     }

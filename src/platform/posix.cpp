@@ -5,6 +5,7 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <termios.h>
 #include <time.h>
@@ -58,6 +59,73 @@ bool device_path(const char* device_name, std::string* path) {
 }
 
 int fd_of(plat_handle handle) { return static_cast<int>(handle); }
+
+// ---- which descriptors are ours --------------------------------------------------
+//
+// The host hands port and socket numbers back to us, and POSIX reuses a
+// closed number at once: a stale or made-up value may name the host's
+// standard input, a file or someone else's socket. The library keeps no
+// table of what it opened (it has no globals), so before every call acts on
+// a number the backend asks the kernel whether the descriptor is one of the
+// kind it opens: above the standard streams (it never hands those out);
+// for a port a terminal in exclusive mode, as plat_create_file leaves it
+// (TIOCGEXCL), or one that has hung up; for a socket a stream socket of the
+// UNIX or Bluetooth family.
+// Anything else fails as an invalid handle does on Windows.
+//
+// The limit: these are facts about the descriptor, not proof that we opened
+// it. A terminal the host itself set exclusive or that hung up, or a UNIX
+// stream socket of its own whose number it passes by mistake, still passes.
+constexpr std::uint64_t last_standard_stream = 2;
+
+bool in_descriptor_range(std::uint64_t value) {
+    return value > last_standard_stream && value <= static_cast<std::uint64_t>(INT_MAX);
+}
+
+bool is_our_port(plat_handle handle) {
+    if (!in_descriptor_range(handle)) return false;
+    const int fd = fd_of(handle);
+    struct stat status {};
+    if (::fstat(fd, &status) != 0 || !S_ISCHR(status.st_mode)) return false;
+    int exclusive = 0;
+    if (::ioctl(fd, TIOCGEXCL, &exclusive) == 0) return exclusive != 0;
+    // A line that hung up (a pulled adapter, a box that dropped the line)
+    // answers every terminal request with EIO. It was a terminal, and must
+    // still be closed; reading and writing it only report the error.
+    return errno == EIO;
+}
+
+bool is_our_socket(std::uint64_t socket) {
+    if (!in_descriptor_range(socket)) return false;
+    const int fd = fd_of(socket);
+    struct stat status {};
+    if (::fstat(fd, &status) != 0 || !S_ISSOCK(status.st_mode)) return false;
+    int type = 0;
+    int domain = 0;
+    socklen_t length = sizeof type;
+    if (::getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &length) != 0) return false;
+    length = sizeof domain;
+    if (::getsockopt(fd, SOL_SOCKET, SO_DOMAIN, &domain, &length) != 0) return false;
+    return type == SOCK_STREAM && (domain == AF_UNIX || domain == AF_BLUETOOTH);
+}
+
+// A port call on a descriptor that is not ours: ERROR_INVALID_HANDLE.
+bool not_our_port() {
+    errno = EBADF;
+    return false;
+}
+
+// Moves a fresh descriptor above the standard streams (a host that closed
+// its stdin makes open() return 0), so that no handle we hand out is one
+// of them. -1 when it cannot be moved; the original is closed either way.
+int above_standard_streams(int fd) {
+    if (fd < 0 || fd > static_cast<int>(last_standard_stream)) return fd;
+    const int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, static_cast<int>(last_standard_stream) + 1);
+    const int error = errno;
+    ::close(fd);
+    errno = error;
+    return moved;
+}
 
 // ---- time ---------------------------------------------------------------------
 
@@ -206,7 +274,8 @@ std::uint32_t still_queued_at(int fd, steady::time_point deadline, std::uint32_t
 plat_handle plat_create_file(const char* device_name) {
     std::string path;
     if (!device_path(device_name, &path)) return plat_invalid_handle;
-    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    const int fd = above_standard_streams(
+        ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
     if (fd < 0) return plat_invalid_handle;
     // No sharing: TIOCEXCL keeps other openers out, but not root, so an
     // advisory lock guards against every opener that asks, root included.
@@ -217,9 +286,13 @@ plat_handle plat_create_file(const char* device_name) {
     return static_cast<plat_handle>(fd);
 }
 
-bool plat_flush_file_buffers(plat_handle handle) { return ::tcdrain(fd_of(handle)) == 0; }
+bool plat_flush_file_buffers(plat_handle handle) {
+    if (!is_our_port(handle)) return not_our_port();
+    return ::tcdrain(fd_of(handle)) == 0;
+}
 
 bool plat_set_comm_timeouts(plat_handle handle, const plat_comm_timeouts& timeouts) {
+    if (!is_our_port(handle)) return not_our_port();
     termios tty{};
     if (::tcgetattr(fd_of(handle), &tty) != 0) return false;
     tty.c_cc[VTIME] = to_slot(timeouts.read_total_constant);
@@ -229,6 +302,7 @@ bool plat_set_comm_timeouts(plat_handle handle, const plat_comm_timeouts& timeou
 
 bool plat_get_comm_state(plat_handle handle, plat_line_settings* settings) {
     static_assert(sizeof(termios) <= sizeof settings->native);
+    if (!is_our_port(handle)) return not_our_port();
     const int fd = fd_of(handle);
     termios tty{};
     if (::tcgetattr(fd, &tty) != 0) return false;
@@ -255,6 +329,7 @@ bool plat_get_comm_state(plat_handle handle, plat_line_settings* settings) {
 }
 
 bool plat_set_comm_state(plat_handle handle, const plat_line_settings& settings) {
+    if (!is_our_port(handle)) return not_our_port();
     const int fd = fd_of(handle);
     termios tty{};
     std::memcpy(&tty, settings.native, sizeof tty);
@@ -296,6 +371,7 @@ bool plat_set_comm_state(plat_handle handle, const plat_line_settings& settings)
 bool plat_write_file(plat_handle handle, const void* data, std::uint32_t count,
                      std::uint32_t* done) {
     *done = 0;
+    if (!is_our_port(handle)) return not_our_port();
     const int fd = fd_of(handle);
     std::uint32_t read_ms = 0;
     std::uint32_t write_ms = 0;
@@ -324,6 +400,7 @@ bool plat_write_file(plat_handle handle, const void* data, std::uint32_t count,
 
 bool plat_read_file(plat_handle handle, void* buffer, std::uint32_t count, std::uint32_t* done) {
     *done = 0;
+    if (!is_our_port(handle)) return not_our_port();
     const int fd = fd_of(handle);
     std::uint32_t read_ms = 0;
     std::uint32_t write_ms = 0;
@@ -344,8 +421,8 @@ bool plat_read_file(plat_handle handle, void* buffer, std::uint32_t count, std::
 }
 
 bool plat_close_handle(plat_handle handle) {
+    if (!is_our_port(handle)) return not_our_port();
     const int fd = fd_of(handle);
-    if (fd < 0) return false;
     // Clear the exclusive mode so that the next open, ours or anyone's, works.
     ::ioctl(fd, TIOCNXCL);
     return ::close(fd) == 0;
@@ -651,7 +728,7 @@ bool plat_query_remote_address(const void* record, unsigned char address[30]) {
 // A stream socket of its own either way: for bluetoothd's connection it
 // holds the descriptor number until the connect puts the RFCOMM socket there.
 plat_socket plat_socket_open() {
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int fd = above_standard_streams(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
     return fd < 0 ? plat_invalid_socket : static_cast<plat_socket>(fd);
 }
 
@@ -659,6 +736,7 @@ plat_socket plat_socket_open() {
 // service only; bluetoothd is asked for the serial port service, which is
 // what the RFCOMM service class with port 0 finds on a box.
 int plat_connect(plat_socket socket, const unsigned char address[30]) {
+    if (!is_our_socket(socket)) return fail_with(ENOTSOCK);
     if (family_of(address) != af_bth) return fail_with(EAFNOSUPPORT);
     char radio[radio_text_length + 1];
     radio_text(radio_address_of(address), radio);
@@ -679,6 +757,7 @@ int plat_connect(plat_socket socket, const unsigned char address[30]) {
 // The receive time-out is stored in the socket itself (SO_RCVTIMEO), where
 // plat_recv reads it back; the buffer sizes are set for real.
 int plat_set_socket_option(plat_socket socket, plat_socket_option option, std::uint32_t value) {
+    if (!is_our_socket(socket)) return fail_with(ENOTSOCK);
     const int fd = fd_of(socket);
     if (option == plat_socket_option::receive_timeout) {
         const timeval timeout{static_cast<time_t>(value / 1000),
@@ -696,6 +775,7 @@ int plat_set_socket_option(plat_socket socket, plat_socket_option option, std::u
 // Sends everything or fails, as a blocking Windows send does. MSG_NOSIGNAL:
 // a peer that went away is an error code, not a SIGPIPE.
 int plat_send(plat_socket socket, const void* data, int length) {
+    if (!is_our_socket(socket)) return fail_with(ENOTSOCK);
     if (length < 0) return fail_with(EINVAL);
     const auto* bytes = static_cast<const unsigned char*>(data);
     int sent = 0;
@@ -717,6 +797,7 @@ int plat_send(plat_socket socket, const void* data, int length) {
 // SO_RCVTIMEO overshoots by several ms, and the receive must give up when
 // the protocol says, not later.
 int plat_recv(plat_socket socket, void* buffer, int length) {
+    if (!is_our_socket(socket)) return fail_with(ENOTSOCK);
     if (length < 0) return fail_with(EINVAL);
     const int fd = fd_of(socket);
     std::uint32_t timeout_ms = 0;
@@ -732,6 +813,7 @@ int plat_recv(plat_socket socket, void* buffer, int length) {
 }
 
 int plat_close_socket(plat_socket socket) {
+    if (!is_our_socket(socket)) return fail_with(ENOTSOCK);
     const int last_error = errno;
     if (::close(fd_of(socket)) != 0) return plat_socket_error;
     errno = last_error;  // a successful close leaves the last error as it was

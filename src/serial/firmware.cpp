@@ -164,17 +164,18 @@ extern "C" int wq_ota_start_xmit(int, char* message, int language, int handle) n
     return wait_for_transfer_start(port, message, language);
 }
 
-// A chunk of no bytes is sent as nothing and succeeds. A negative length
-// names no chunk at all: nothing is sent and the call fails as an unsent
-// chunk, rather than reading a huge range of the host's memory.
+// A chunk of no bytes is still one write of no bytes, so a handle that is
+// no port fails as it would with data (the image is not touched). A negative
+// length names no chunk at all: nothing is sent and the call fails as an
+// unsent chunk, rather than reading a huge range of the host's memory.
 extern "C" int wq_ota_xmit_data(int, char* message, int language, int handle,
                                 const unsigned char* image, int length,
                                 unsigned int offset) noexcept {
     clear_message(message);
-    if (length == 0) return wq_status_ok;
     if (length < 0) return fail_with_message(message, text_chunk_not_sent, language);
     const auto count = static_cast<std::uint32_t>(length);
-    if (wq_write_port(handle_from_host(handle), image + offset, count) != 0) {
+    const unsigned char* chunk = count == 0 ? image : image + offset;
+    if (wq_write_port(handle_from_host(handle), chunk, count) != 0) {
         return fail_with_message(message, text_chunk_not_sent, language);
     }
     return wq_status_ok;

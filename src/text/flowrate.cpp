@@ -1,8 +1,7 @@
 // wq_convert_flowrate_to_double: the host's conversion of a value text.
-#include <cctype>
-#include <charconv>
 #include <cstring>
 
+#include "platform/c_locale.h"
 #include "wq.h"
 
 namespace {
@@ -20,23 +19,6 @@ int clamp_position(int position) {
     return position;
 }
 
-// Reads the number at the start of `text` as atof does, but always with '.'
-// as the decimal point, whatever locale the host program has set.
-double leading_number(const char* text) {
-    while (std::isspace(static_cast<unsigned char>(*text))) ++text;
-    bool negative = false;
-    if (*text == '+' || *text == '-') {
-        negative = *text == '-';
-        ++text;
-    }
-    if (*text == '+' || *text == '-') return 0.0;  // one sign at most
-    double value = 0.0;
-    const char* end = text + std::strlen(text);
-    const auto result = std::from_chars(text, end, value, std::chars_format::general);
-    if (result.ec != std::errc{}) return 0.0;
-    return negative ? -value : value;
-}
-
 }  // namespace
 
 extern "C" double wq_convert_flowrate_to_double(const char* text, int length, int cut) noexcept {
@@ -45,5 +27,7 @@ extern "C" double wq_convert_flowrate_to_double(const char* text, int length, in
     std::memcpy(working, text, static_cast<std::size_t>(taken));
     working[taken] = '\0';
     working[clamp_position(cut)] = '\0';
-    return leading_number(working);
+    // atof as the "C" locale reads it: a host that set another locale
+    // must not turn "12.5" into 12.
+    return plat_c_strtod(working);
 }

@@ -348,7 +348,11 @@ void make_raw(int fd) {
     ::tcsetattr(fd, TCSANOW, &tty);
 }
 
-bool open_line(box_core& core, std::string* error) {
+// Opens a fresh raw pseudo-terminal and links its slave as the COM name.
+// With `replace` the name exists already (the old line): the new link is
+// made beside it and renamed over it, so the name never goes missing, and
+// the caller closes the old line only after that.
+bool open_line(box_core& core, bool replace, std::string* error) {
     const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
     char slave_name[128] = {};
     if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0 ||
@@ -364,8 +368,12 @@ bool open_line(box_core& core, std::string* error) {
         return false;
     }
     make_raw(slave);
-    if (::symlink(slave_name, core.com_link.c_str()) != 0) {
+    const std::string link = replace ? core.com_link + ".replug" : core.com_link;
+    if (replace) ::unlink(link.c_str());  // a leftover of an earlier run
+    if (::symlink(slave_name, link.c_str()) != 0 ||
+        (replace && ::rename(link.c_str(), core.com_link.c_str()) != 0)) {
         *error = "cannot link " + core.com_link + ": " + std::strerror(errno);
+        ::unlink(link.c_str());
         ::close(slave);
         ::close(master);
         return false;
@@ -376,24 +384,33 @@ bool open_line(box_core& core, std::string* error) {
     return true;
 }
 
+void close_pty(int slave, int master) {
+    if (slave >= 0) ::close(slave);
+    if (master >= 0) ::close(master);
+}
+
 void close_line(box_core& core) {
     if (!core.com_link.empty()) ::unlink(core.com_link.c_str());
-    if (core.pty_slave >= 0) ::close(core.pty_slave);
-    if (core.pty_master >= 0) ::close(core.pty_master);
+    close_pty(core.pty_slave, core.pty_master);
     core.pty_slave = -1;
     core.pty_master = -1;
 }
 
-// The host sees the line hang up; a fresh line is then put in its place, as
-// when a cable is pulled and plugged in again.
+// The host sees the line hang up; a fresh line is then in its place, as
+// when a cable is pulled and plugged in again. The new line takes the name
+// first and the old one hangs up after, so a host that reopens the moment
+// it sees the hang-up finds the new line.
 bool replug_line(box_core& core) {
     core.log.note(link_name, "line dropped");
-    close_line(core);
+    const int old_slave = core.pty_slave;
+    const int old_master = core.pty_master;
     std::string error;
-    if (!open_line(core, &error)) {
+    if (!open_line(core, true, &error)) {
         core.log.note(link_name, error);
+        close_line(core);
         return false;
     }
+    close_pty(old_slave, old_master);
     return true;
 }
 
@@ -407,7 +424,7 @@ bool open_serial_link(box_core& core, std::string* error) {
         core.com_link.clear();
         return false;
     }
-    if (!open_line(core, error)) {
+    if (!open_line(core, false, error)) {
         core.com_link.clear();
         return false;
     }

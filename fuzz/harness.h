@@ -1,0 +1,47 @@
+// Shared by the fuzz targets: outputs are heap blocks of exactly their size
+// (so AddressSanitizer stops any write past them) that the targets check
+// for a terminator.
+#pragma once
+
+#include <fuzzer/FuzzedDataProvider.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include "text/messages.h"
+#include "wq.h"
+
+namespace fuzz {
+
+inline constexpr BTH_ADDR box_address = 0x0011223344AAull;
+
+[[noreturn]] inline void fail(const char* what) {
+    std::fprintf(stderr, "fuzz check failed: %s\n", what);
+    std::abort();
+}
+
+// A host buffer of exactly `size` bytes, filled with a byte no output ends
+// in; `empty` starts it as an empty text, as a host passes a message buffer.
+class output {
+public:
+    explicit output(std::size_t size, bool empty = false) : bytes_(new char[size]), size_(size) {
+        std::memset(bytes_.get(), 'X', size);
+        if (empty) bytes_[0] = '\0';
+    }
+    char* get() { return bytes_.get(); }
+    bool terminated() const { return std::memchr(bytes_.get(), 0, size_) != nullptr; }
+    void must_be_terminated(const char* what) const {
+        if (!terminated()) fail(what);
+    }
+
+private:
+    std::unique_ptr<char[]> bytes_;
+    std::size_t size_;
+};
+
+// A message buffer as the host passes it.
+inline output message_buffer() { return output(wq_message_size, true); }
+
+}  // namespace fuzz

@@ -1,0 +1,129 @@
+// The POSIX backend acts only on the ports and sockets it opened, and the
+// emulator's serial line never vanishes while it is replugged.
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "box_fixture.h"
+#include "pty_peer.h"
+#include "unix_box.h"
+#include "wq.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+bool is_open(int fd) { return ::fcntl(fd, F_GETFD) != -1; }
+
+bool readable(int fd) {
+    pollfd p{fd, POLLIN, 0};
+    return ::poll(&p, 1, 0) > 0;
+}
+
+class NotOurs : public ::testing::Test {
+protected:
+    temp_dir dir;
+    char message[128] = {};
+};
+
+// Descriptors the host owns: the standard streams, a pipe, a file, a
+// datagram socket and a terminal nobody made exclusive. The serial calls
+// and the socket calls must fail on every one of them and close none.
+TEST_F(NotOurs, HostDescriptorsAreNeitherUsedNorClosed) {
+    int pipe_ends[2];
+    ASSERT_EQ(::pipe(pipe_ends), 0);
+    const int file = ::open((dir.path() + "/file").c_str(), O_RDWR | O_CREAT, 0600);
+    const int datagram = ::socket(AF_UNIX, SOCK_DGRAM, 0);
+    pty_peer terminal(dir.path(), "COM1");
+    const int tty = ::open((dir.path() + "/COM1").c_str(), O_RDWR | O_NOCTTY);
+    for (const int fd : {0, 1, 2, pipe_ends[1], file, datagram, tty}) {
+        SCOPED_TRACE(fd);
+        ASSERT_TRUE(fd < 3 || is_open(fd));
+        const bool was_open = is_open(fd);
+        unsigned int count = 0;
+        EXPECT_EQ(wq_use_data_req(fd, &count, message, 0), 1);
+        EXPECT_EQ(wq_ota_xmit_data(0, message, 0, fd, nullptr, 0, 0), 1);
+        EXPECT_EQ(wq_force_close_handle(0, nullptr, 0, fd), 0);
+        EXPECT_EQ(wq_bt_use_data_req(static_cast<unsigned>(fd), &count, message, 0), 1);
+        EXPECT_EQ(wq_bt_ota_disconnect(static_cast<unsigned>(fd)), 0);
+        EXPECT_EQ(is_open(fd), was_open);
+    }
+    EXPECT_FALSE(readable(pipe_ends[0])) << "bytes were written to the host's pipe";
+    EXPECT_TRUE(terminal.read(1, 50ms).empty()) << "bytes were written to the host's terminal";
+    for (const int fd : {pipe_ends[0], pipe_ends[1], file, datagram, tty}) ::close(fd);
+}
+
+// A host that closed its standard input still gets a port above 2.
+TEST_F(NotOurs, NoPortIsHandedOutOnAStandardStream) {
+    scoped_env com_dir("WQ_COM_DIR", dir.path());
+    pty_peer box(dir.path(), "COM1");
+    const int saved_stdin = ::dup(0);
+    ::close(0);
+    int handle = 0;
+    const int status = wq_ota_open_port(1, message, 0, &handle);
+    ::dup2(saved_stdin, 0);
+    ::close(saved_stdin);
+    ASSERT_EQ(status, 0) << message;
+    EXPECT_GT(handle, 2);
+    wq_force_close_handle(0, nullptr, 0, handle);
+}
+
+// A port whose line hung up is still the library's to close.
+TEST_F(NotOurs, AHungUpPortIsStillClosed) {
+    scoped_env com_dir("WQ_COM_DIR", dir.path());
+    auto box = std::make_unique<pty_peer>(dir.path(), "COM1");
+    int handle = 0;
+    ASSERT_EQ(wq_ota_open_port(1, message, 0, &handle), 0) << message;
+    box.reset();
+    wq_force_close_handle(0, nullptr, 0, handle);
+    EXPECT_FALSE(is_open(handle));
+}
+
+// A socket value that was closed, and whose number a file now has: a second
+// disconnect must leave the file alone.
+TEST_F(NotOurs, AStaleSocketValueClosesNothing) {
+    scoped_env bt_dir("WQ_BT_DIR", dir.path());
+    unix_box box(dir.path(), 0x0011223344AAull);
+    unsigned int socket = 0;
+    ASSERT_EQ(wq_bt_ota_connect(0x0011223344AAull, &socket, message, 0), 0) << message;
+    wq_bt_ota_disconnect(socket);
+    const int file = ::open((dir.path() + "/reused").c_str(), O_RDWR | O_CREAT, 0600);
+    ASSERT_EQ(file, static_cast<int>(socket)) << "the number was not reused";
+    wq_bt_ota_disconnect(socket);
+    EXPECT_TRUE(is_open(file));
+    ::close(file);
+}
+
+// After a dropped line the box's COM name points at the new line before the
+// host sees the old one hang up, so an immediate reopen never fails.
+TEST_F(BoxTest, ReplugKeepsTheComNameInPlace) {
+    start_box_with_fault("probe:drop");
+    for (int round = 0; round < 20; ++round) {
+        SCOPED_TRACE(round);
+        const int line = ::open(path("COM1").c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+        ASSERT_GE(line, 0);
+        const std::vector<unsigned char> probe(32, 0x7D);  // the probe's command block
+        ASSERT_EQ(::write(line, probe.data(), probe.size()), 32);
+        bool hung_up = false;  // the box drops the line instead of answering
+        pollfd event{line, POLLIN, 0};
+        while (!hung_up && ::poll(&event, 1, 2000) > 0) {
+            unsigned char byte = 0;
+            hung_up = (event.revents & POLLHUP) || ::read(line, &byte, 1) <= 0;
+        }
+        ::close(line);
+        ASSERT_TRUE(hung_up);
+        const int reopened = ::open(path("COM1").c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        EXPECT_GE(reopened, 0) << "the COM name was missing";
+        if (reopened >= 0) ::close(reopened);
+    }
+}
+
+}  // namespace
