@@ -5,23 +5,20 @@
 
 #include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <systemd/sd-bus.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "box_fixture.h"
 #include "text/messages.h"
 #include "wq.h"
-
-extern char** environ;
 
 namespace {
 
@@ -35,16 +32,8 @@ constexpr BTH_ADDR box_address = 0x0011223344AA;  // wqbox's default address
 struct child {
     pid_t pid = -1;
     bool start(std::vector<std::string> args, const std::string& log) {
-        std::vector<char*> argv;
-        for (std::string& arg : args) argv.push_back(arg.data());
-        argv.push_back(nullptr);
-        posix_spawn_file_actions_t files;
-        posix_spawn_file_actions_init(&files);
-        posix_spawn_file_actions_addopen(&files, 1, log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-        posix_spawn_file_actions_adddup2(&files, 1, 2);
-        const int error = posix_spawn(&pid, argv[0], &files, nullptr, argv.data(), environ);
-        posix_spawn_file_actions_destroy(&files);
-        return error == 0;
+        pid = spawn(std::move(args), log, log);
+        return pid > 0;
     }
     ~child() {
         if (pid <= 0) return;
@@ -122,7 +111,7 @@ TEST_F(Bluez, TheDeviceListIsBluetoothdsAndTheConnectCheckReachesTheBox) {
     EXPECT_STREQ(message, "Device cannot be found!");
 }
 
-TEST_F(Bluez, SettingsReadAndFirmwareUpdateRunThroughTheSerialPortProfile) {
+TEST_F(Bluez, SettingsAndAKeptConnectionRunThroughTheSerialPortProfile) {
     start_box();
     start_bluetoothd(box_parameters(wq_box));
     char text[10][64] = {}, number[12] = {}, choice[6] = {}, mode[12] = {}, addresses[3][16] = {};
@@ -136,24 +125,12 @@ TEST_F(Bluez, SettingsReadAndFirmwareUpdateRunThroughTheSerialPortProfile) {
     }
     EXPECT_STREQ(number, "300");
 
-    std::vector<unsigned char> image(5000);
-    for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<unsigned char>(i * 13 + 7);
+    // The kept connection is the socket bluetoothd hands over: it must block
+    // as a Windows socket does, or long sends would come back short.
     unsigned int socket = 0;
     ASSERT_EQ(wq_bt_ota_connect(box_address, &socket, message, 0), 0) << message;
-    EXPECT_EQ(::fcntl(static_cast<int>(socket), F_GETFL) & O_NONBLOCK, 0) << "blocks as on Windows";
-    EXPECT_EQ(wq_bt_ota_start(socket, static_cast<unsigned int>(image.size()),
-                              wqbox::crc32(image.data(), image.size()), message, 0), 0) << message;
-    EXPECT_EQ(wq_bt_ota_start_xmit(socket, message, 0), 0) << message;
-    constexpr std::size_t chunk = 1024;
-    for (std::size_t offset = 0; offset < image.size(); offset += chunk) {
-        const int length = static_cast<int>(std::min(chunk, image.size() - offset));
-        EXPECT_EQ(wq_bt_ota_xmit_data(socket, reinterpret_cast<const char*>(image.data()), length,
-                                      static_cast<unsigned int>(offset), message, 0), 0) << message;
-    }
-    EXPECT_EQ(wq_bt_ota_done(socket, message, 0), 0);
-    EXPECT_STREQ(message, "OTA programming successfully done!");
+    EXPECT_EQ(::fcntl(static_cast<int>(socket), F_GETFL) & O_NONBLOCK, 0);
     EXPECT_EQ(wq_bt_ota_disconnect(socket), 0);
-    EXPECT_EQ(box->state().firmware.image, image);
 }
 
 // Each cause of a failed connection, with the code a Windows host reports.

@@ -5,9 +5,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/file.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -16,11 +14,10 @@
 #include <functional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "box_fixture.h"
-
-extern char** environ;
 
 namespace {
 
@@ -33,30 +30,9 @@ struct run_result {
     std::string out, err;
 };
 
-std::string file_text(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 pid_t spawn_wqctl(arguments args, const std::string& out, const std::string& err) {
     args.insert(args.begin(), WQCTL_PROGRAM);
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    for (const auto& [fd, file] : {std::pair{STDOUT_FILENO, &out}, std::pair{STDERR_FILENO, &err}})
-        posix_spawn_file_actions_addopen(&actions, fd, file->c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    pid_t pid = -1;
-    const int error = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    return error == 0 ? pid : -1;
-}
-
-int wait_exit(pid_t pid) {
-    int status = 0;
-    return waitpid(pid, &status, 0) == pid && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return spawn(std::move(args), out, err);
 }
 
 run_result run_wqctl(const arguments& args) {

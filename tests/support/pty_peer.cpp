@@ -2,14 +2,45 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <spawn.h>
 #include <stdlib.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <stdexcept>
 #include <system_error>
+
+extern char** environ;
+
+pid_t spawn(std::vector<std::string> args, const std::string& out, const std::string& err) {
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    for (const auto& [fd, file] : {std::pair{STDOUT_FILENO, &out}, std::pair{STDERR_FILENO, &err}})
+        posix_spawn_file_actions_addopen(&actions, fd, file->c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+    pid_t pid = -1;
+    const int error = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    return error == 0 ? pid : -1;
+}
+
+int wait_exit(pid_t pid) {
+    int status = 0;
+    return waitpid(pid, &status, 0) == pid && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string file_text(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
 
 temp_dir::temp_dir() {
     std::string pattern = (std::filesystem::temp_directory_path() / "wq-test-XXXXXX").string();

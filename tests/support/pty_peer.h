@@ -2,10 +2,19 @@
 // whose slave is linked as $WQ_COM_DIR/COMn, and a temporary WQ_COM_DIR.
 #pragma once
 
+#include <sys/types.h>
+
 #include <chrono>
 #include <cstdint>
 #include <string>
 #include <vector>
+
+// Starts `args` (the program first) with stdin from /dev/null and stdout and
+// stderr appended to the files `out` and `err`; its pid, or -1.
+pid_t spawn(std::vector<std::string> args, const std::string& out, const std::string& err);
+// The child's exit code, or -1 when it did not exit by itself.
+int wait_exit(pid_t pid);
+std::string file_text(const std::string& path);
 
 // A fresh temporary directory, removed with everything in it at the end.
 class temp_dir {
