@@ -9,6 +9,7 @@
 #include <systemd/sd-bus.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <string>
@@ -111,7 +112,7 @@ TEST_F(Bluez, TheDeviceListIsBluetoothdsAndTheConnectCheckReachesTheBox) {
     EXPECT_STREQ(message, "Device cannot be found!");
 }
 
-TEST_F(Bluez, SettingsAndAKeptConnectionRunThroughTheSerialPortProfile) {
+TEST_F(Bluez, SettingsReadAndFirmwareUpdateRunThroughTheSerialPortProfile) {
     start_box();
     start_bluetoothd(box_parameters(wq_box));
     char text[10][64] = {}, number[12] = {}, choice[6] = {}, mode[12] = {}, addresses[3][16] = {};
@@ -126,11 +127,24 @@ TEST_F(Bluez, SettingsAndAKeptConnectionRunThroughTheSerialPortProfile) {
     EXPECT_STREQ(number, "300");
 
     // The kept connection is the socket bluetoothd hands over: it must block
-    // as a Windows socket does, or long sends would come back short.
+    // as a Windows socket does, or the 1024-byte image chunks come back short.
+    std::vector<unsigned char> image(5000);
+    for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<unsigned char>(i * 13 + 7);
+    const auto size = static_cast<unsigned int>(image.size());
     unsigned int socket = 0;
     ASSERT_EQ(wq_bt_ota_connect(box_address, &socket, message, 0), 0) << message;
     EXPECT_EQ(::fcntl(static_cast<int>(socket), F_GETFL) & O_NONBLOCK, 0);
+    EXPECT_EQ(wq_bt_ota_start(socket, size, wqbox::crc32(image.data(), size), message, 0), 0) << message;
+    EXPECT_EQ(wq_bt_ota_start_xmit(socket, message, 0), 0) << message;
+    for (unsigned int offset = 0; offset < size; offset += 1024) {
+        const int length = static_cast<int>(std::min(1024u, size - offset));
+        EXPECT_EQ(wq_bt_ota_xmit_data(socket, reinterpret_cast<const char*>(image.data()), length,
+                                      offset, message, 0), 0) << message;
+    }
+    EXPECT_EQ(wq_bt_ota_done(socket, message, 0), 0);
+    EXPECT_STREQ(message, "OTA programming successfully done!");
     EXPECT_EQ(wq_bt_ota_disconnect(socket), 0);
+    EXPECT_EQ(box->state().firmware.image, image);
 }
 
 // Each cause of a failed connection, with the code a Windows host reports.

@@ -36,15 +36,6 @@ protected:
         std::memset(message, 0, sizeof message);
         std::strncpy(message, text, sizeof message - 1);
     }
-    // Waits for what the box does with a request it does not answer.
-    bool box_reaches(const std::function<bool(const wqbox::box_state&)>& done) {
-        const auto deadline = std::chrono::steady_clock::now() + 2s;
-        while (!done(box->state())) {
-            if (std::chrono::steady_clock::now() > deadline) return false;
-            std::this_thread::sleep_for(5ms);
-        }
-        return true;
-    }
 };
 
 // ---- box discovery ---------------------------------------------------------------------

@@ -14,7 +14,6 @@
 
 #include "box_fixture.h"
 #include "pty_peer.h"
-#include "unix_box.h"
 #include "wq.h"
 
 namespace {
@@ -28,9 +27,8 @@ bool readable(int fd) {
     return ::poll(&p, 1, 0) > 0;
 }
 
-class NotOurs : public ::testing::Test {
+class NotOurs : public BoxTest {
 protected:
-    temp_dir dir;
     char message[128] = {};
 };
 
@@ -91,7 +89,7 @@ TEST_F(NotOurs, AHungUpPortIsStillClosed) {
 // disconnect must leave the file alone.
 TEST_F(NotOurs, AStaleSocketValueClosesNothing) {
     scoped_env bt_dir("WQ_BT_DIR", dir.path());
-    unix_box box(dir.path(), 0x0011223344AAull);
+    start_box();  // answers the connect handshake at 00:11:22:33:44:AA
     unsigned int socket = 0;
     ASSERT_EQ(wq_bt_ota_connect(0x0011223344AAull, &socket, message, 0), 0) << message;
     wq_bt_ota_disconnect(socket);

@@ -3,8 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "box.h"
 #include "pty_peer.h"
@@ -33,6 +36,16 @@ protected:
         start_box(cfg);
     }
     std::string path(const std::string& name) const { return dir.path() + "/" + name; }
+    // Waits for what the box does with a request it does not answer: the
+    // host may be done before the box has read it.
+    bool box_reaches(const std::function<bool(const wqbox::box_state&)>& done) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+        while (!done(box->state())) {
+            if (std::chrono::steady_clock::now() > deadline) return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        return true;
+    }
 
     temp_dir dir;
     std::unique_ptr<wqbox::emulator> box;
