@@ -13,11 +13,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fuzz::script_box(fake::bt_box(fuzz::box_address), in);
 
     fuzz::output message = fuzz::message_buffer();
-    unsigned char address[bt_socket_address_size] = {};
-    for (int i = 0; i < 8; ++i) address[2 + i] = static_cast<unsigned char>(fuzz::box_address >> (8 * i));
     unsigned int socket = 0;
-    if (bt_call_winsock(message.get(), 0) != 0) fuzz::fail("socket layer did not start");
-    if (bt_get_bt_sock(address, &socket, message.get(), 0) != 0) fuzz::fail("no socket");
+    if (wq_bt_ota_connect(fuzz::box_address, &socket, message.get(), 0) != 0) fuzz::fail("no socket");
 
     fuzz::output payload(capacity);
     auto* bytes = reinterpret_cast<unsigned char*>(payload.get());

@@ -112,22 +112,11 @@ TEST_F(Bluez, TheDeviceListIsBluetoothdsAndTheConnectCheckReachesTheBox) {
     EXPECT_STREQ(message, "Device cannot be found!");
 }
 
-TEST_F(Bluez, SettingsReadAndFirmwareUpdateRunThroughTheSerialPortProfile) {
+// The kept connection is the socket bluetoothd hands over: it must block as
+// a Windows socket does, or the 1024-byte image chunks come back short.
+TEST_F(Bluez, AFirmwareUpdateRunsThroughTheSerialPortProfile) {
     start_box();
     start_bluetoothd(box_parameters(wq_box));
-    char text[10][64] = {}, number[12] = {}, choice[6] = {}, mode[12] = {}, addresses[3][16] = {};
-    EXPECT_EQ(wq_bt_read_settings(box_address, text[0], text[1], text[2], text[3], number, choice,
-                                  text[4], text[5], text[6], text[7], mode, addresses[0],
-                                  addresses[1], addresses[2], message, 0, 0), 0) << message;
-    EXPECT_STREQ(message, "Read User Settings Success!");
-    const wqbox::box_settings stored = box->state().settings;
-    for (int id = wqbox::text_1; id <= wqbox::text_8; ++id) {
-        EXPECT_EQ(text[id], wqbox::field_text(stored, static_cast<wqbox::text_id>(id))) << id;
-    }
-    EXPECT_STREQ(number, "300");
-
-    // The kept connection is the socket bluetoothd hands over: it must block
-    // as a Windows socket does, or the 1024-byte image chunks come back short.
     std::vector<unsigned char> image(5000);
     for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<unsigned char>(i * 13 + 7);
     const auto size = static_cast<unsigned int>(image.size());

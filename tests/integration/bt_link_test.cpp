@@ -2,7 +2,7 @@
 // device list, a silent and then a stopped box on its AF_UNIX socket in a
 // temporary WQ_BT_DIR, and the socket errors the library reports. The
 // handshake and the commands run against the box emulator
-// (end_to_end_test.cpp).
+// (end_to_end_test.cpp, wqctl_test.cpp).
 #include <gtest/gtest.h>
 
 #include <cerrno>

@@ -74,6 +74,9 @@ std::vector<unsigned char> test_image() {
     for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<unsigned char>(i * 31 + 7);
     return image;
 }
+void defaults_restored(const wqbox::box_state& s, const std::string&) {
+    EXPECT_EQ(s.count.defaults_restored, 1u);
+}
 void image_verified(const wqbox::box_state& s, const std::string&) {
     EXPECT_EQ(s.firmware.verified, 1u);
     EXPECT_EQ(s.firmware.image, test_image());
@@ -93,12 +96,17 @@ const row rows[] = {
      {R"({"command":"find","status":0,"message":"box on COM1: WQBOX 1.0 SN 10001",)"
       R"("values":{"port":1,"identification":"WQBOX 1.0 SN 10001"}})" "\n"}},
     {"find_expected_port", {"--port", "1", "find"}, 0, {"box on COM1"}},
+    {"find_two_digit_port", {"--sim", "--port", "12", "find"}, 0, {"box on COM12: WQBOX 1.0 SN 10001\n"}},
+    {"devices", {"--sim", "devices"}, 0, {"devices:\n  WQ Box\n"}},
+    {"connect_by_name", {"--sim", "connect", "WQ Box"}, 0, {"WQ Box is 00:11:22:33:44:AA: WQBOX ready\n"}},
     {"find_other_port", {"--port", "3", "find"}, 1, {}, {"no box on COM3; the first box answered on COM1"}},
     {"german_json", {"--sim", "--json", "--german", "connect", "Nobody"}, 1,
      {"{\"command\":\"connect\",\"status\":1,\"message\":\"Ger\xC3\xA4t kann nicht gefunden werden!\","
       "\"failed_at\":\"wq_connect_to_bt_device\",\"hint\":\"Bluetooth is emulated in "}},
     {"convert_full_value", {"convert", "1234567"}, 0, {"1234567\n"}},
     {"convert_json_number", {"--json", "convert", "12.5"}, 0, {R"("values":{"text":"12.5","value":12.5}})"}},
+    {"trace", {"--sim", "--trace", "find"}, 0, {"box on COM1"},
+     {"serial host>box 32 bytes 7D 7D 7D", "serial --       probe: identification sent", "serial box>host 52 bytes 2B"}},
     {"ports", {"--sim", "ports"}, 0, {"COM1   ", "/COM1 -> /dev/pts/"}},
     {"log_help", {"log", "--help"}, 0, {"instead of showing the table", "Link: --port N or --device PATH"}},
     {"man_page", {"--generate-man"}, 0, {".TH WQCTL 1", ".SS firmware update IMAGE", "\\-\\-choice\\-number"}},
@@ -148,16 +156,21 @@ const row rows[] = {
     {"firmware_verdict_lost", {"--port", "1", "firmware", "update", "{dir}/image.bin"}, 1, {},
      {"wq_ota_confirm_done failed", "the box may have accepted the image"}, "ota-verify:silent"},
     {"log_csv_serial", {"--port", "1", "log", "--ambient-water", "--csv", "{dir}/log.csv"}, 0,
-     {"24 entries downloaded, written to {dir}/log.csv\n"}, {}, nullptr, [](const auto&, const std::string& dir) {
+     {"24 entries downloaded, written to {dir}/log.csv\n"}, {}, nullptr, [](const auto& s, const std::string& dir) {
          const std::string csv = file_text(dir + "/log.csv");
          EXPECT_EQ(count_of(csv, "\r\n"), 25u);
          EXPECT_EQ(csv.rfind("entry,kind,status,usage,water_value,water_value_2,water_value_3,product_value_1,"
                              "product_value_2,entry_key\r\n", 0), 0u);
-         for (const char* line : {"\r\n4,product,3,Soap,", "\r\n5,other,1,Soap Flush,,,,,,",
-                                  "\r\n10,empty,2,Usage,", "\r\n14,water,0,Ambient Water,"})
+         for (const char* line : {"\r\n4,product,3,Soap,0,0,0,2.2,1,WQ354032B69C1DBE06FBD9DB019667D4\r\n",
+                                  "\r\n5,other,1,Soap Flush,,,,,,WQ59A36ABFED2547797E82844A416785\r\n",
+                                  "\r\n10,empty,2,Usage,,,,0,0,\r\n",
+                                  "\r\n14,water,0,Ambient Water,2.9,12,34.6,0,0,WQ0423860365E15A5A948BAC8C48ACBE\r\n"})
              EXPECT_NE(csv.find(line), std::string::npos) << line;
+         EXPECT_EQ(s.usage_cursor, 0u) << "the end request rewinds the download";
      }},
-    {"log_stdout_bt", over(bt, {"log", "--csv", "-"}), 0, {"\r\n10,empty,2,Usage,", "\r\n24,"}},
+    {"log_stdout_bt", over(bt, {"log", "--csv", "-"}), 0,
+     {"\r\n10,empty,2,Usage,,,,0,0,\r\n", "\r\n24,water,0,Thermal disinfection,2.8,29,47.3,0,0,WQ93F1A6B660812E3B1B1B8EB3449678\r\n"},
+     {}, nullptr, [](const auto& s, auto&) { EXPECT_EQ(s.usage_cursor, 0u); }},
     {"log_json", {"--port", "1", "--json", "log"}, 0,
      {R"({"entry":10,"kind":"empty","status":2,"usage":"Usage","water_value":)"}},
     {"log_breaks_off", {"--port", "1", "log", "--csv", "{dir}/log.csv"}, 1, {},
@@ -168,8 +181,18 @@ const row rows[] = {
      }},
     {"identify", over(bt, {"identify"}), 0, {}, {}, nullptr, nullptr,
      [](const wqbox::box_state& s) { return s.count.identifies == 1; }},
-    {"clock", over(bt, {"clock", "sync", "--time", "1700000000"}), 0, {"(2023-11-14 22:13:20 UTC)"}, {}, nullptr,
-     [](const auto& s, auto&) { EXPECT_EQ(s.clock, 1700000000u); }},
+    {"clock_bt", over(bt, {"clock", "sync", "--time", "17000000001234"}), 0, {"clock set to 17000000001234"}, {},
+     nullptr, [](const auto& s, auto&) { EXPECT_EQ(s.clock, 17000000001234u); }},
+    {"clock_serial", {"--port", "1", "clock", "sync", "--time", "1700000000"}, 0, {"(2023-11-14 22:13:20 UTC)"}, {},
+     nullptr, nullptr, [](const wqbox::box_state& s) { return s.clock == 1700000000u; }},
+    {"reset", over({"--german"}, over(bt, {"reset"})), 0, {"RST_REQ erfolgreich senden."}, {}, nullptr, nullptr,
+     [](const wqbox::box_state& s) { return s.count.device_resets == 1; }},
+    {"defaults_serial", {"--german", "--port", "1", "settings", "defaults"}, 0,
+     {"Widerherstellung Standard Nutzereinstellungen erfolgreich!"}, {}, nullptr, defaults_restored},
+    {"defaults_bt", over(bt, {"settings", "defaults"}), 0, {"Restore Default User Settings Success!"}, {}, nullptr,
+     defaults_restored},
+    {"battery", over(bt, {"battery"}), 0, {"85"}},  // ten seconds by protocol
+    {"usage_settings_count", over(bt, {"usage-settings", "count"}), 0, {"count:  8\n"}},
     {"usage_settings_write", over(bt, {"usage-settings", "write", "--hex", "01 02 0a ff"}), 0, {"4 bytes written"}, {},
      nullptr, [](const auto& s, auto&) { EXPECT_EQ(s.usage_settings, (std::vector<unsigned char>{1, 2, 10, 255})); }},
     {"usage_settings_read", over(bt, {"--json", "usage-settings", "read", "--size", "4", "--out", "{dir}/b.bin"}), 0,
@@ -177,6 +200,19 @@ const row rows[] = {
      [](const auto& s, const std::string& dir) {
          EXPECT_EQ(file_text(dir + "/b.bin"), std::string(s.usage_settings.begin(), s.usage_settings.begin() + 4));
      }},
+    // What the library makes of a box that misbehaves.
+    {"settings_record_short", {"--port", "1", "settings", "read"}, 1, {}, {"Error Occured While Reading Settings"},
+     "read-settings:shorten"},
+    {"settings_acknowledged_wrongly", {"--german", "--port", "1", "settings", "write", "--text-1", "x"}, 1, {},
+     {"Ung\xC3\xBCltige WRACK Antwort. Bitte Firmware \xC3\xBC" "berpr\xC3\xBC" "fen"},
+     "write-settings:word:DOWNLOAD_E"},
+    {"bt_defaults_busy", over({"--german"}, over(bt, {"settings", "defaults"})), 1, {},
+     {"Wiederherstellen der Werkseinstellungen abgelehnt. Grund: In Gebrauch. "}, "BTDEFL_REQ:busy"},
+    {"bt_dropped_mid_record", over(bt, {"settings", "read"}), 1, {}, {"Read Overflow"}, "BTREAD_REQ:drop:40"},
+    {"bt_silent", over(bt, {"usage-settings", "count"}), 1, {}, {"An Error Occurred During Reading: 10060"},
+     "BTUSET_RRQ:silent"},
+    {"bt_request_missed_once", over(bt, {"settings", "write", "--text-1", "x"}), 0, {"Write Settings Successful!"},
+     {}, "BTWRTE_REQ:silent@1"},
     // Failures say what to do.
     {"busy", over(bt, {"flush"}), 1, {}, {"Reason: in use.", "give --retry N"}, "BT_TAP_SPL:busy@1"},
     {"busy_retried", over(bt, {"--retry", "2", "flush"}), 0, {"stagnation flush started"},

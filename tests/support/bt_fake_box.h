@@ -26,17 +26,12 @@ inline constexpr wq_text read_timeout = {"An Error Occurred During Reading: 1006
                                          "An Error Occurred During Reading: 10060"};
 inline constexpr wq_text read_overflow = {"Read Overflow", "Read Overflow"};
 
-// Opens a configured socket to the box at test_box_address (script it
-// first), as a kept connection holds it; 0 when that failed.
+// Opens a kept connection to the box at test_box_address (script it first),
+// as a host holds it between calls; 0 when that failed.
 inline unsigned int open_test_socket() {
     char message[wq_message_size] = {};
     unsigned int socket = 0;
-    unsigned char address[bt_socket_address_size] = {};
-    for (int i = 0; i < 8; ++i) {
-        address[2 + i] = static_cast<unsigned char>(test_box_address >> (8 * i));
-    }
-    if (bt_call_winsock(message, 0) != 0) return 0;
-    return bt_get_bt_sock(address, &socket, message, 0) == 0 ? socket : 0;
+    return wq_bt_ota_connect(test_box_address, &socket, message, 0) == 0 ? socket : 0;
 }
 
 // The two ways a command's own connection fails: the socket layer does not

@@ -68,24 +68,6 @@ scoped_env::~scoped_env() {
     }
 }
 
-std::vector<unsigned char> read_from(int fd, std::size_t count, std::chrono::milliseconds timeout) {
-    std::vector<unsigned char> got;
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (got.size() < count) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) break;
-        pollfd p{fd, POLLIN, 0};
-        if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) continue;
-        unsigned char buffer[512];
-        const std::size_t want = std::min(sizeof buffer, count - got.size());
-        const ssize_t n = ::read(fd, buffer, want);
-        if (n == 0) break;  // the other end closed
-        if (n > 0) got.insert(got.end(), buffer, buffer + n);
-    }
-    return got;
-}
-
 pty_peer::pty_peer(const std::string& dir, const std::string& name) {
     master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0) {
@@ -111,7 +93,21 @@ pty_peer::~pty_peer() {
 }
 
 std::vector<unsigned char> pty_peer::read(std::size_t count, std::chrono::milliseconds timeout) {
-    return read_from(master_, count, timeout);
+    std::vector<unsigned char> got;
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (got.size() < count) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) break;
+        pollfd p{master_, POLLIN, 0};
+        if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) continue;
+        unsigned char buffer[512];
+        const std::size_t want = std::min(sizeof buffer, count - got.size());
+        const ssize_t n = ::read(master_, buffer, want);
+        if (n == 0) break;  // the other end closed
+        if (n > 0) got.insert(got.end(), buffer, buffer + n);
+    }
+    return got;
 }
 
 void pty_peer::write(const std::vector<unsigned char>& data) {

@@ -29,10 +29,6 @@ private:
     std::string path_;
 };
 
-// Reads exactly `count` bytes from `fd`, or what arrived before the time-out
-// or the end of the stream.
-std::vector<unsigned char> read_from(int fd, std::size_t count, std::chrono::milliseconds timeout);
-
 // Sets an environment variable for the lifetime of the object.
 class scoped_env {
 public:

@@ -71,14 +71,21 @@ TEST_F(BtConnectionTest, EachFailingStepOfTheSocketOpen) {
     fake::reset();
 }
 
-// The connect check: the box found by its exact name, the handshake, and
-// everything released again; the address is handed out only on success.
+// The connect check: the box found by the first device of exactly its name,
+// the handshake, and everything released again; the address is handed out
+// only on success.
 TEST(BtConnectCheck, Outcomes) {
     const auto box_named = []() -> fake::link& {
-        fake::add_known_device("Kitchen", 0x000000000001ull);
+        for (const char* other : {"Kitchen", "wq-box", "WQ-Box ", "WQ-Bo"}) {
+            fake::add_known_device(other, 0x000000000001ull);
+        }
         fake::add_known_device(nullptr, 0x000000000002ull);
         fake::add_known_device("WQ-Box", test_box_address);
+        fake::add_known_device("WQ-Box", 0x000000000003ull);
         return bt_test_box();
+    };
+    const auto lookup_fails = [](fake::call c, int nth, const char* text) {
+        return outcome{text, failing(c, nth, 10050), 1, {text, text}, 0};
     };
     const auto handshake = [](const bytes& reply) { return answers_tag("BTCONN_REQ", reply); };
     const std::string invalid = "Invalid BT_CONN_ACK_WORD Response ";
@@ -97,31 +104,17 @@ TEST(BtConnectCheck, Outcomes) {
          {"Socket Call Failed: 10065", "Socket Call Failed: 10065"}, 0},
         {"no known device", {}, 1,
          {"Device cannot be found!", "Ger\xE4t kann nicht gefunden werden!"}, 0},
+        lookup_fails(fake::call::lookup_begin, 1, "Lookup Service Begin Error"),
+        lookup_fails(fake::call::lookup_next, 1, "Lookup Service Error"),
+        lookup_fails(fake::call::lookup_next, 3, "Lookup Service Error"),  // after a device
+        lookup_fails(fake::call::heap_alloc, 1, "Memory Allocation Error"),
+        lookup_fails(fake::call::heap_alloc, 2, "Memory Allocation Error"),  // a growing record
     }, box_named, [](char* message, int language) {
         BTH_ADDR address = 0x1234;
         const int status = wq_connect_to_bt_device(&address, "WQ-Box", message, language);
         EXPECT_EQ(address, status == 0 ? test_box_address : 0x1234u);
         return status;
     });
-}
-
-TEST(BtDataFrame, BuiltOnlyWhereItFits) {
-    struct row {
-        std::string data;
-        std::size_t capacity;
-        std::string frame;  // empty: refused
-    };
-    const row rows[] = {
-        {"1234", 8, "$$1234##"}, {"1234", 9, "$$1234##"}, {"", 4, "$$##"}, {"1234", 7, ""},
-        {"", 3, ""},             {std::string("a\0#$", 4), 8, std::string("$$a\0#$##", 8)},
-    };
-    for (const row& r : rows) {
-        exact_buffer frame(r.capacity, 'F');
-        EXPECT_EQ(bt_put_data_frame(reinterpret_cast<unsigned char*>(frame.get()), r.capacity,
-                                    r.data.data(), r.data.size()),
-                  r.frame.size());
-        EXPECT_EQ(frame.all(), r.frame + std::string(r.capacity - r.frame.size(), 'F'));
-    }
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 // Bluetooth device discovery: the slot layout, the record growing when a
-// name needs room, the search by exact name, and every failure path giving
-// back its lookup, heap block and socket layer.
+// name needs room, and every failure path giving back its lookup, heap block
+// and socket layer. (The search by exact name is the connect check's.)
 #include <gtest/gtest.h>
 
 #include <string>
@@ -145,55 +145,6 @@ TEST_F(BtDiscoveryTest, ListFailuresReportAndGiveEverythingBack) {
             EXPECT_EQ(count, untouched_count);
             expect_fake_clean();
         }
-    }
-}
-
-// ---- finding one device by name ----------------------------------------------------
-
-class BtAddressTest : public BtDiscoveryTest {
-protected:
-    exact_buffer address{bt_socket_address_size, '\xEE'};
-    int find(const char* name, int language = 0) {
-        auto* out = reinterpret_cast<unsigned char*>(address.get());
-        return bt_get_bt_addr(out, name, message.get(), language);
-    }
-};
-
-TEST_F(BtAddressTest, TheFirstExactMatchWins) {
-    fake::add_known_device("Box 1", 0x111);
-    fake::add_known_device(nullptr, 0x222);
-    fake::add_known_device("Box", 0x0011223344AA);
-    fake::add_known_device("Box", 0x999);
-    EXPECT_EQ(find("Box"), 0);
-    EXPECT_EQ(address.all(),
-              std::string("\x20\0\xAA\x44\x33\x22\x11\0", 8) + std::string(22, '\0'));
-    EXPECT_EQ(message.all(), std::string(wq_message_size, 'M'));
-}
-
-TEST_F(BtAddressTest, OnlyTheWholeNameInTheSameCaseMatches) {
-    fake::add_known_device("Box", 0x01);
-    for (const char* name : {"box", "Box "}) {
-        for (int language : {0, 1}) {
-            EXPECT_EQ(find(name, language), 1);
-            EXPECT_EQ(message.str(), language ? "Ger\xE4t kann nicht gefunden werden!"
-                                              : "Device cannot be found!");
-            EXPECT_EQ(address.all(), std::string(bt_socket_address_size, '\xEE'));
-        }
-    }
-}
-
-TEST_F(BtAddressTest, LookupFailuresReportAndGiveEverythingBack) {
-    for (const lookup_failure& f : lookup_failures) {
-        if (f.failing == call::wsa_startup) continue;  // the caller starts the layer
-        SCOPED_TRACE(f.what);
-        fake::reset();
-        fake::add_known_device("Other", 0x02);
-        fake::add_known_device("Box", 0x01);
-        fake::fail(f.failing, f.nth, 10050);
-        EXPECT_EQ(find("Box", 1), 1);
-        EXPECT_EQ(message.str(), f.message);
-        EXPECT_EQ(address.all(), std::string(bt_socket_address_size, '\xEE'));
-        expect_fake_clean();
     }
 }
 

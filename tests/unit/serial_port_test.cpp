@@ -19,13 +19,12 @@ bytes box_answer(const std::string& identification) {
 }
 
 TEST_F(SerialPortTest, DeviceNamesFollowTheComRule) {
-    const char* const expected[] = {"COM1", "COM2", "COM3", "COM4", "COM5", "COM6", "COM7", "COM8",
-                                    "COM9", "\\\\.\\COM10", "\\\\.\\COM11", "\\\\.\\COM12",
-                                    "\\\\.\\COM13", "\\\\.\\COM14", "\\\\.\\COM15"};
-    for (int port = 1; port <= 15; ++port) {
+    const std::pair<int, const char*> rows[] = {
+        {1, "COM1"}, {9, "COM9"}, {10, "\\\\.\\COM10"}, {15, "\\\\.\\COM15"}};
+    for (const auto& [port, expected] : rows) {
         char name[com_device_name_size];
         com_device_name(port, name);
-        EXPECT_STREQ(name, expected[port - 1]);
+        EXPECT_STREQ(name, expected);
     }
 }
 

