@@ -12,14 +12,6 @@
 #include "box.h"
 #include "pty_peer.h"
 
-// A fault from its command-line spelling, e.g. "probe:silent@1".
-inline wqbox::fault fault_from(const char* spelling) {
-    wqbox::fault f;
-    std::string error;
-    EXPECT_TRUE(wqbox::parse_fault(spelling, &f, &error)) << spelling << ": " << error;
-    return f;
-}
-
 class BoxTest : public ::testing::Test {
 protected:
     // Starts the box with `cfg`, both links in the test's directory.
@@ -30,9 +22,12 @@ protected:
         box = wqbox::emulator::start(cfg, &error);
         ASSERT_TRUE(box) << error;
     }
+    // `spelling` as on wqbox's command line, e.g. "probe:silent@1".
     void start_box_with_fault(const char* spelling) {
         wqbox::config cfg;
-        cfg.faults = {fault_from(spelling)};
+        std::string error;
+        cfg.faults.emplace_back();
+        ASSERT_TRUE(wqbox::parse_fault(spelling, &cfg.faults.back(), &error)) << spelling << ": " << error;
         start_box(cfg);
     }
     std::string path(const std::string& name) const { return dir.path() + "/" + name; }

@@ -118,6 +118,26 @@ TEST(BtSettings, RecordBytesForEachExample) {
     fake::reset();
 }
 
+// In address mode the pair replaces text_8, which is then never read: a host
+// may pass NULL for it, and for every text its fields leave out.
+TEST(BtSettings, AddressModeReadsNoTextItLeavesOut) {
+    fake::reset();
+    fake::link& box = bt_test_box();
+    accepts(384)(box);
+    exact_buffer message(wq_message_size);
+    char address_1[16] = "192,168,1,10", address_2[16] = "10.0.0.1";
+    ASSERT_EQ(wq_bt_write_settings(test_box_address, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                   nullptr, nullptr, nullptr, nullptr, nullptr, address_1,
+                                   address_2, nullptr, message.get(), 7, 0, 3, 0x1000, 0, 0),
+              0)
+        << message.str();
+    const bytes& data = box.writes().at(1);
+    EXPECT_EQ(bytes(data.begin() + 2, data.end() - 2),
+              standard(0x1200, {{328, fake::text("192.168.1.10%%%%10.0.0.1%%%%%%%")}}));
+    expect_fake_clean();
+    fake::reset();
+}
+
 // The request is sent again while it goes unanswered or unsent, five
 // times at most; then the data frame, and the box's confirmation.
 TEST(BtSettings, WriteOutcomes) {

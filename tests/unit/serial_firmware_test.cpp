@@ -91,7 +91,7 @@ TEST(SerialFirmware, ChunksAreSentAsTheyStandInTheImage) {
     };
     const std::vector<chunk> chunks = {
         {{"chunk", answers(fake::text("6789a")), 0, no_message, 0}, 5, 6},
-        {{"no bytes: one empty write", [](fake::link&) {}, 0, no_message, 0}, 0, 16},
+        {{"no bytes: one empty write", [](fake::link&) {}, 0, no_message, 0, 1}, 0, 16},
         {{"cut short", [](fake::link&) { fake::short_write(fake::call::write_file, 3); }, 1,
           not_sent, 0}, 4, 0},
         {{"negative length", [](fake::link&) {}, 1, not_sent, 0, 0}, -1, 0},

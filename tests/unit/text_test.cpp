@@ -1,6 +1,8 @@
 // Messages and the text helpers.
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -71,6 +73,20 @@ TEST(Flowrate, ReadsTheLeadingNumberOfTheCutText) {
     for (const row& r : rows) {
         EXPECT_DOUBLE_EQ(wq_convert_flowrate_to_double(r.text, r.length, r.cut), r.expected)
             << r.text << " " << r.length << " " << r.cut;
+    }
+}
+
+// Exactly atof in the "C" locale, hex, infinities and range errors included.
+TEST(Flowrate, IsAtofOfTheCLocale) {
+    for (const char* text : {"0x10", "2e308", "-2e308", "1e-400", "inf", "-nan", "0x1p4", " +.5e1",
+                             "0X.8", "1e", "--1", "12,5"}) {
+        const double expected = std::atof(text);
+        const double got = wq_convert_flowrate_to_double(text, static_cast<int>(std::strlen(text)), 7);
+        if (std::isnan(expected)) {
+            EXPECT_TRUE(std::isnan(got)) << text;
+        } else {
+            EXPECT_EQ(got, expected) << text;
+        }
     }
 }
 
