@@ -14,11 +14,13 @@
 
 class BoxTest : public ::testing::Test {
 protected:
-    // Starts the box with `cfg`, both links in the test's directory.
+    // Starts a fresh box with `cfg`, both links in the test's directory; a box
+    // already running there gives up its links first.
     void start_box(wqbox::config cfg = {}) {
         cfg.com_dir = dir.path();
         cfg.bt_dir = dir.path();
         std::string error;
+        box.reset();
         box = wqbox::emulator::start(cfg, &error);
         ASSERT_TRUE(box) << error;
     }
