@@ -95,7 +95,6 @@ const row rows[] = {
     {"find_json", {"--sim", "--json", "find"}, 0,
      {R"({"command":"find","status":0,"message":"box on COM1: WQBOX 1.0 SN 10001",)"
       R"("values":{"port":1,"identification":"WQBOX 1.0 SN 10001"}})" "\n"}},
-    {"find_expected_port", {"--port", "1", "find"}, 0, {"box on COM1"}},
     {"find_two_digit_port", {"--sim", "--port", "12", "find"}, 0, {"box on COM12: WQBOX 1.0 SN 10001\n"}},
     {"devices", {"--sim", "devices"}, 0, {"devices:\n  WQ Box\n"}},
     {"connect_by_name", {"--sim", "connect", "WQ Box"}, 0, {"WQ Box is 00:11:22:33:44:AA: WQBOX ready\n"}},
@@ -206,11 +205,7 @@ const row rows[] = {
     {"settings_acknowledged_wrongly", {"--german", "--port", "1", "settings", "write", "--text-1", "x"}, 1, {},
      {"Ung\xC3\xBCltige WRACK Antwort. Bitte Firmware \xC3\xBC" "berpr\xC3\xBC" "fen"},
      "write-settings:word:DOWNLOAD_E"},
-    {"bt_defaults_busy", over({"--german"}, over(bt, {"settings", "defaults"})), 1, {},
-     {"Wiederherstellen der Werkseinstellungen abgelehnt. Grund: In Gebrauch. "}, "BTDEFL_REQ:busy"},
     {"bt_dropped_mid_record", over(bt, {"settings", "read"}), 1, {}, {"Read Overflow"}, "BTREAD_REQ:drop:40"},
-    {"bt_silent", over(bt, {"usage-settings", "count"}), 1, {}, {"An Error Occurred During Reading: 10060"},
-     "BTUSET_RRQ:silent"},
     {"bt_request_missed_once", over(bt, {"settings", "write", "--text-1", "x"}), 0, {"Write Settings Successful!"},
      {}, "BTWRTE_REQ:silent@1"},
     // Failures say what to do.

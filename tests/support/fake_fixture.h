@@ -63,9 +63,6 @@ struct exact_value {
     exact_buffer buffer;
 };
 
-inline std::string in_language(const wq_text& text, int language) {
-    return language != 0 ? text.german : text.english;
-}
 // What the runner puts into the message buffer before each call.
 inline constexpr wq_text earlier_message = {"earlier", "earlier"};
 inline constexpr wq_text no_message = {"", ""};
@@ -111,7 +108,7 @@ inline void check_outcomes(const std::vector<outcome>& rows, fake::link& (*box_l
             exact_buffer message(wq_message_size, 'M');
             std::strcpy(message.get(), earlier_message.english);
             EXPECT_EQ(run(message.get(), language), row.status);
-            EXPECT_EQ(message.str(), in_language(row.message, language));
+            EXPECT_EQ(message.str(), language ? row.message.german : row.message.english);
             EXPECT_EQ(fake::now_ms(), row.virtual_ms);
             if (box) {
                 EXPECT_TRUE(box->finished()) << "the box missed bytes it expected";

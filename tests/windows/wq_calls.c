@@ -25,6 +25,7 @@ static const BTH_ADDR box_address = 0x0011223344AAull;
 static char values[1024]; /* the outputs of the current call, as text */
 static int handle;        /* the serial handle of a multi-call sequence */
 static unsigned char image[1500];
+static const unsigned int image_crc = 0xB849BFC6u; /* its CRC-32, as zlib computes it */
 
 static void add(const char *text) {
     strncat(values, text, sizeof values - strlen(values) - 1);
@@ -35,15 +36,6 @@ static void add_number(long long number) {
     char text[32];
     snprintf(text, sizeof text, "%lld", number);
     add(text);
-}
-
-static unsigned int crc32_of(const unsigned char *data, size_t size) {
-    unsigned int crc = 0xFFFFFFFFu;
-    for (size_t i = 0; i < size; ++i) {
-        crc ^= data[i];
-        for (int bit = 0; bit < 8; ++bit) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
-    }
-    return ~crc;
 }
 
 /* ---- serial ---------------------------------------------------------------- */
@@ -82,7 +74,7 @@ static int open_port(int port, char *m, int l) {
 }
 
 static int ota_start(int port, char *m, int l) {
-    return wq_ota_start(0, m, l, handle, sizeof image, crc32_of(image, sizeof image));
+    return wq_ota_start(0, m, l, handle, sizeof image, image_crc);
 }
 static int ota_start_xmit(int port, char *m, int l) { return wq_ota_start_xmit(0, m, l, handle); }
 static int ota_send_image(int port, char *m, int l) {
