@@ -22,9 +22,8 @@ inline box_script answers_tag(const char* tag, const bytes& reply = {}, std::int
 }
 
 // What a receive leaves when the box stayed silent, or hung up.
-inline constexpr wq_text read_timeout = {"An Error Occurred During Reading: 10060",
-                                         "An Error Occurred During Reading: 10060"};
-inline constexpr wq_text read_overflow = {"Read Overflow", "Read Overflow"};
+inline const expected_message read_timeout = same("An Error Occurred During Reading: 10060");
+inline const expected_message read_overflow = same("Read Overflow");
 
 // Opens a kept connection to the box at test_box_address (script it first),
 // as a host holds it between calls; 0 when that failed.

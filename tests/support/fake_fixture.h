@@ -63,9 +63,39 @@ struct exact_value {
     exact_buffer buffer;
 };
 
+// A message as the host must read it in English and in German.
+struct expected_message {
+    std::string english, german;
+};
+inline expected_message same(const std::string& text) { return {text, text}; }
+
+// The families most messages belong to, spelled out here once: `what` is
+// named the same in both languages unless `what_de` is given.
+inline expected_message send_failed(const std::string& what, const std::string& what_de = {}) {
+    return {"Send " + what + " Failed. Please Check Connections",
+            "Senden " + (what_de.empty() ? what : what_de) +
+                " fehlgeschlagen. Bitte Verbindungen \xFC" "berpr\xFC" "fen"};
+}
+inline expected_message read_failed(const std::string& what) {
+    return {"Read " + what + " Failed. Please Check Connections",
+            "Lesen " + what + " fehlgeschlagen. Bitte Verbindungen \xFC" "berpr\xFC" "fen"};
+}
+inline expected_message invalid_reply(const std::string& what, const std::string& what_de = {}) {
+    return {"Invalid " + what + " Response. Please Check Firmware",
+            "Ung\xFCltige " + (what_de.empty() ? what : what_de) +
+                " Antwort. Bitte Firmware \xFC" "berpr\xFC" "fen"};
+}
+// A Bluetooth send that failed with the socket layer's `code`.
+inline expected_message bt_send_failed(const std::string& what, int code,
+                                       const std::string& what_de = {}) {
+    const std::string error = std::to_string(code);
+    return {"Send " + what + " Failed." + error,
+            "Senden " + (what_de.empty() ? what : what_de) + " fehlgeschlagen." + error};
+}
+
 // What the runner puts into the message buffer before each call.
-inline constexpr wq_text earlier_message = {"earlier", "earlier"};
-inline constexpr wq_text no_message = {"", ""};
+inline const expected_message earlier_message = same("earlier");
+inline const expected_message no_message = same("");
 
 using box_script = std::function<void(fake::link&)>;
 
@@ -84,7 +114,7 @@ struct outcome {
     const char* what;
     box_script box;  // empty: there is no box at all
     int status;
-    wq_text message;
+    expected_message message;
     std::int64_t virtual_ms;
     int writes = -1;  // writes or sends the box receives; -1: not counted
 };
@@ -106,7 +136,7 @@ inline void check_outcomes(const std::vector<outcome>& rows, fake::link& (*box_l
             fake::link* box = row.box ? &box_link() : nullptr;
             if (box) row.box(*box);
             exact_buffer message(wq_message_size, 'M');
-            std::strcpy(message.get(), earlier_message.english);
+            std::strcpy(message.get(), earlier_message.english.c_str());
             EXPECT_EQ(run(message.get(), language), row.status);
             EXPECT_EQ(message.str(), language ? row.message.german : row.message.english);
             EXPECT_EQ(fake::now_ms(), row.virtual_ms);
@@ -146,7 +176,7 @@ void check_rows(const std::vector<Row>& rows, fake::link& (*box_link)(),
 
 inline fake::link& com1() { return fake::serial_port("COM1"); }
 
-inline constexpr wq_text port_not_opened = {
+inline const expected_message port_not_opened = {
     "Unable Open Port. Please Check Connections",
     "Port konnte nicht ge\xF6" "ffnet werden. Verbindungen \xFC" "berpr\xFC" "fen"};
 

@@ -26,8 +26,7 @@ TEST(BtBattery, LevelOutcomes) {
         {{"longer than the area: cut", replies(fake::repeat(7, 12)), 0, no_message, 10000}, 7},
         {{"silent", answers_tag("BTREAD_BAT"), 1, read_timeout, 10000 + 10 * 100}, untouched_level},
         {{"send fails", failing(fake::call::send, 1, 10054), 1,
-          {"Send READ_BATT_LEVEL Failed.10054", "Senden READ_BATT_LEVEL fehlgeschlagen.10054"}, 0},
-         untouched_level},
+          bt_send_failed("READ_BATT_LEVEL", 10054), 0}, untouched_level},
     };
     for (const outcome& failure : with_connection_failures({})) {
         rows.push_back({failure, untouched_level});
@@ -51,7 +50,7 @@ TEST(BtBattery, FlushOutcomes) {
          {"Invalid USER SPOOL REQ response.", "Ung\xFCltige USER SPOOL REQ-Antwort."}, 1000},
         {"silent", answers_tag("BT_TAP_SPL"), 1, read_timeout, 1000 + 10 * 100},
         {"send fails", failing(fake::call::send, 1, 10053), 1,
-         {"Send USER SPOOL REQ Failed.10053", "Senden USER SPOOL REQ fehlgeschlagen.10053"}, 0},
+         bt_send_failed("USER SPOOL REQ", 10053), 0},
     }), bt_test_box, [](char* message, int language) {
         return wq_bt_force_flush(test_box_address, message, language);
     });

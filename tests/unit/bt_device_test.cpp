@@ -25,12 +25,12 @@ TEST(BtDevice, SyncTimeSendsTheDecimalTimeFrame) {
         {sent("$$1234##"), 1234},
         {sent("$$18446744073709551615##"), 18446744073709551615ull},
         {{"clock request not sent", failing(fake::call::send, 1, 10054), 1,
-          {"Send SYNC TIME Failed.10054", "Senden SYNC TIME fehlgeschlagen.10054"}, 0}, 1},
+          bt_send_failed("SYNC TIME", 10054), 0}, 1},
         {{"time frame not sent",
           [](fake::link& box) {
               box.expect(frame("BTSYNC_TIM"));
               fake::fail(fake::call::send, 2, 10053);
-          }, 1, {"Send TIME Failed.10053", "Senden TIME fehlgeschlagen.10053"}, 100}, 1},
+          }, 1, bt_send_failed("TIME", 10053), 100}, 1},
     };
     for (const outcome& failure : with_connection_failures({})) rows.push_back({failure, 1});
     check_rows(rows, bt_test_box, [](const row& r, char* message, int language) {
@@ -41,8 +41,7 @@ TEST(BtDevice, SyncTimeSendsTheDecimalTimeFrame) {
 TEST(BtDevice, IdentifyLeavesTheMessageAlone) {
     check_outcomes(with_connection_failures({
         {"sent", answers_tag("BT_IDENTFY"), 0, earlier_message, 0, 1},
-        {"not sent", failing(fake::call::send, 1, 10050), 1,
-         {"Send IDENTIFY Failed.10050", "Senden IDENTIFY fehlgeschlagen.10050"}, 0},
+        {"not sent", failing(fake::call::send, 1, 10050), 1, bt_send_failed("IDENTIFY", 10050), 0},
     }), bt_test_box, [](char* message, int language) {
         return wq_bt_identify(test_box_address, message, language);
     });
@@ -52,8 +51,7 @@ TEST(BtDevice, ResetReportsItsSend) {
     check_outcomes(with_connection_failures({
         {"sent", answers_tag("BT_TAP_RST"), 0,
          {"Send RST_REQ Success.", "RST_REQ erfolgreich senden."}, 0, 1},
-        {"not sent", failing(fake::call::send, 1, 10054), 1,
-         {"Send RST_REQ Failed.10054", "Senden RST_REQ fehlgeschlagen.10054"}, 0},
+        {"not sent", failing(fake::call::send, 1, 10054), 1, bt_send_failed("RST_REQ", 10054), 0},
     }), bt_test_box, [](char* message, int language) {
         return wq_bt_reset_device(test_box_address, message, language);
     });

@@ -25,15 +25,13 @@ TEST(BtFirmware, StartOutcomes) {
     };
     const auto first_reply = [](const bytes& reply) { return answers_tag("BT_OTA_REQ", reply); };
     const std::string invalid = "Invalid BT_OTA_REQ_WORD Response ";
-    const std::string nak = invalid + "BT_OTA_NAK", cut = invalid + std::string(14, 'Z');
     check_outcomes({
         {"accepted", replies(frame("BT_OTA_ACK"), frame("BT_OTA_CTL")), 0, no_message, 200, 2},
-        {"other first word", first_reply(frame("BT_OTA_NAK")), 1, {nak.c_str(), nak.c_str()},
+        {"other first word", first_reply(frame("BT_OTA_NAK")), 1, same(invalid + "BT_OTA_NAK"),
          100, 1},
-        {"empty first payload", first_reply(frame("")), 1, {invalid.c_str(), invalid.c_str()},
-         100, 1},
+        {"empty first payload", first_reply(frame("")), 1, same(invalid), 100, 1},
         {"over-long first payload is cut", first_reply(frame(std::string(40, 'Z'))), 1,
-         {cut.c_str(), cut.c_str()}, 100, 1},
+         same(invalid + std::string(14, 'Z')), 100, 1},
         {"wrong second word", replies(frame("BT_OTA_ACK"), frame("BT_OTA_CTX")), 1, no_message,
          200},
         {"silent box", first_reply({}), 1, read_timeout, 100 + 10 * 100, 1},
@@ -69,15 +67,14 @@ TEST(BtFirmware, StartXmitOutcomes) {
          {"Invalid 'OtaStartXmitAck Response.", "Ung\xFCltige 'OtaStartXmitAck' Antwort."}, 100},
         {"silent", answers_tag("BT_OTA_STR"), 1, read_timeout, 100 + 100 * 100},
         {"not sent", failing(fake::call::send, 1, 10053), 1,
-         {"Send 'Start Xmit' Failed.10053", "Senden 'Start Xmit' fehlgeschlagen.10053"}, 0},
+         bt_send_failed("'Start Xmit'", 10053), 0},
     }, bt_test_box, [](char* message, int language) {
         return wq_bt_ota_start_xmit(open_test_socket(), message, language);
     }, host_link::kept);
 }
 
 TEST(BtFirmware, DoneOutcomes) {
-    const wq_text invalid = {"Invalid BT_OTA_DONE_ACK_WORD Response.",
-                             "Invalid BT_OTA_DONE_ACK_WORD Response."};
+    const expected_message invalid = same("Invalid BT_OTA_DONE_ACK_WORD Response.");
     check_outcomes({
         {"accepted: the connection stays", answers_tag("BT_OTA_DNE", frame("BT_OTA_CMP")), 0,
          {"OTA programming successfully done!", "OTA-Programmierung erfolgreich abgeschlossen!"},
@@ -85,7 +82,7 @@ TEST(BtFirmware, DoneOutcomes) {
         {"wrong word", answers_tag("BT_OTA_DNE", frame("BT_OTA_CM")), 1, invalid, 100},
         {"silent", answers_tag("BT_OTA_DNE"), 1, read_timeout, 100 + 100 * 100},
         {"not sent", failing(fake::call::send, 1, 10053), 1,
-         {"Send 'OTA Done' Failed.10053", "Senden 'OTA Done' fehlgeschlagen.10053"}, 0},
+         bt_send_failed("'OTA Done'", 10053), 0},
     }, bt_test_box, [](char* message, int language) {
         return wq_bt_ota_done(open_test_socket(), message, language);
     }, host_link::kept);

@@ -137,10 +137,9 @@ TEST(BtSettings, AddressModeReadsNoTextItLeavesOut) {
 // The request is sent again while it goes unanswered or unsent, five
 // times at most; then the data frame, and the box's confirmation.
 TEST(BtSettings, WriteOutcomes) {
-    const wq_text stored = {"Write Settings Successful!",
-                            "Speichern der Einstellungen erfolgreich!"};
-    const wq_text invalid = {"Invalid BT_WRITE_ACK_WORD Response ",
-                             "Invalid BT_WRITE_ACK_WORD Response "};
+    const expected_message stored = {"Write Settings Successful!",
+                                     "Speichern der Einstellungen erfolgreich!"};
+    const expected_message invalid = same("Invalid BT_WRITE_ACK_WORD Response ");
     const auto request_answered = [](const char* reply) {
         return answers_tag("BTWRTE_REQ", frame(reply));
     };
@@ -156,7 +155,7 @@ TEST(BtSettings, WriteOutcomes) {
          [&](fake::link& box) {
              request_answered("BTWRTE_ACK")(box);
              fake::fail(fake::call::send, 2, 10054);
-         }, 1, {"Send Settings Failed: 10054", "Send Settings Failed: 10054"}, 100, 1},
+         }, 1, same("Send Settings Failed: 10054"), 100, 1},
         {"first request unanswered",
          [](fake::link& box) {
              box.expect(frame("BTWRTE_REQ"));
@@ -166,7 +165,7 @@ TEST(BtSettings, WriteOutcomes) {
         {"never sent",
          [](fake::link&) {
              for (int nth = 1; nth <= 5; ++nth) fake::fail(fake::call::send, nth, 10049 + nth);
-         }, 1, {"Send BT_WRITE_REQ_WORD Failed: 10054", "Send BT_WRITE_REQ_WORD Failed: 10054"}, 0},
+         }, 1, same("Send BT_WRITE_REQ_WORD Failed: 10054"), 0},
     }), bt_test_box, [](char* message, int language) {
         return write_settings({}, message, language);
     });
@@ -209,7 +208,7 @@ TEST(BtSettings, ReadOutcomes) {
          {"Read User Settings Success!", "Einstellungen erfolgreich gelesen!"}, 200},
         {"silent", answers_tag("BTREAD_REQ"), 1, read_timeout, 100 + 10 * 100 + 100},
         {"request not sent", failing(fake::call::send, 1, 10054), 1,
-         {"Send BT_READ_REQ_WORD Failed: 10054", "Send BT_READ_REQ_WORD Failed: 10054"}, 100},
+         same("Send BT_READ_REQ_WORD Failed: 10054"), 100},
     }), bt_test_box, [&](char* message, int language) {
         read_outputs out;
         const int status = out.read(message, 0, language);
@@ -246,10 +245,10 @@ TEST(BtSettings, RestoreDefaults) {
          {"Restore factory settings denied. Reason: in-use. ",
           "Wiederherstellen der Werkseinstellungen abgelehnt. Grund: In Gebrauch. "}, 100},
         {"other word", answers_tag("BTDEFL_REQ", frame("BTDEFL_AC")), 1,
-         {"Invalid BT_DEFAULT_ACK_WORD Response ", "Invalid BT_DEFAULT_ACK_WORD Response "}, 100},
+         same("Invalid BT_DEFAULT_ACK_WORD Response "), 100},
         {"silent", answers_tag("BTDEFL_REQ"), 1, read_timeout, 100 + 10 * 100},
         {"request not sent", failing(fake::call::send, 1, 10054), 1,
-         {"Send BT_DEFAULT_REQ_WORD Failed: 10054", "Send BT_DEFAULT_REQ_WORD Failed: 10054"}, 0},
+         same("Send BT_DEFAULT_REQ_WORD Failed: 10054"), 0},
     }), bt_test_box, [](char* message, int language) {
         return wq_bt_default_settings(test_box_address, message, language);
     });

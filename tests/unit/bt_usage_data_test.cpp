@@ -30,8 +30,7 @@ TEST(BtUsageData, EntryCountOutcomes) {
         {{"one byte", replies({0x05}), 0, no_message, 100}, 5},
         {{"silent box", answers_tag("BTUDAT_REQ"), 1, read_timeout, 100 + 100 * 100}, 0xDEAD},
         {{"send fails", failing(fake::call::send, 1, 10054), 1,
-          {"Send 'Use Data Entry Count' Failed.10054",
-           "Senden 'Use Data Entry Count' fehlgeschlagen.10054"}, 0}, 0xDEAD},
+          bt_send_failed("'Use Data Entry Count'", 10054), 0}, 0xDEAD},
     };
     check_rows(rows, bt_test_box, [](const row& r, char* message, int language) {
         exact_value<unsigned int> count(0xDEAD);
@@ -63,8 +62,7 @@ TEST(BtUsageData, FetchOutcomes) {
           }, 0, read_overflow, 100}},
         {{"silent box", answers_tag("BTUDAT_STR"), 1, read_timeout, 1 + 100 * 100}},
         {{"send fails", failing(fake::call::send, 1, 10053), 1,
-          {"Send 'Use Data Start' Failed.10053", "Senden 'Use Data Start' fehlgeschlagen.10053"},
-          0}},
+          bt_send_failed("'Use Data Start'", 10053), 0}},
     };
     check_rows(rows, bt_test_box, [](const row& r, char* message, int language) {
         entry_outputs out;

@@ -26,8 +26,7 @@ TEST(BtUsageSettings, CountOutcomes) {
         {{"longer than the area", replies(fake::repeat(0xFF, 40)), 0, no_message, 10}, 0xFFFFFFFF},
         {{"silent", answers_tag("BTUSET_RRQ"), 1, read_timeout, 10 + 10 * 100}},
         {{"send fails", failing(fake::call::send, 1, 10054), 1,
-          {"Send READ USAGE SETTING REQ Failed.10054",
-           "Senden READ USAGE SETTING REQ fehlgeschlagen.10054"}, 0}},
+          bt_send_failed("READ USAGE SETTING REQ", 10054), 0}},
     };
     for (const outcome& failure : with_connection_failures({})) rows.push_back({failure});
     check_rows(rows, bt_test_box, [](const row& r, char* message, int language) {
@@ -43,8 +42,8 @@ TEST(BtUsageSettings, CountOutcomes) {
 // data_size bytes of the block; the work buffer is buffer_size bytes.
 TEST(BtUsageSettings, ReadOutcomes) {
     const box_script block = answers_tag("BTUSET_RBG", frame("ABCDEFGHIJ"));
-    const wq_text read = {"Read Usage Settings Success!",
-                          "Nutzungseinstellungen erfolgreich gelesen!"};
+    const expected_message read = {"Read Usage Settings Success!",
+                                   "Nutzungseinstellungen erfolgreich gelesen!"};
     struct row {
         outcome expected;
         int buffer_size;
@@ -58,8 +57,7 @@ TEST(BtUsageSettings, ReadOutcomes) {
         {{"silent", answers_tag("BTUSET_RBG"), 1, read_timeout, 100 + 10 * 100}, 8, 4,
          fake::repeat(0, 8)},
         {{"send fails", failing(fake::call::send, 1, 10054), 1,
-          {"Send BT_USESETT_RBEGIN_WORD Failed: 10054",
-           "Send BT_USESETT_RBEGIN_WORD Failed: 10054"}, 0}, 8, 4, fake::repeat(0, 8)},
+          same("Send BT_USESETT_RBEGIN_WORD Failed: 10054"), 0}, 8, 4, fake::repeat(0, 8)},
     };
     for (const outcome& failure : with_connection_failures({})) {
         rows.push_back({failure, 8, 4, fake::repeat('S', 8)});
@@ -85,10 +83,8 @@ TEST(BtUsageSettings, WriteOutcomes) {
         };
     };
     const auto answered = [](const bytes& reply) { return answers_tag("BTUSET_WRQ", reply); };
-    const wq_text invalid_request = {"Invalid WRITE USAGE SETTING REQ response.",
-                                     "Invalid WRITE USAGE SETTING REQ response."};
-    const wq_text invalid_done = {"Invalid WRITE USAGE SETTING DONE response.",
-                                  "Invalid WRITE USAGE SETTING DONE response."};
+    const expected_message invalid_request = same("Invalid WRITE USAGE SETTING REQ response.");
+    const expected_message invalid_done = same("Invalid WRITE USAGE SETTING DONE response.");
     check_outcomes(with_connection_failures({
         {"written", leave(frame("BTUSET_WAC"), frame("BTUSET_WDN")), 0, no_message, 20, 2},
         {"box busy", answered(frame("BTBUSY_XXX")), 1,
@@ -97,14 +93,12 @@ TEST(BtUsageSettings, WriteOutcomes) {
         {"leave plus a character", answered(frame("BTUSET_WACX")), 1, invalid_request, 10, 1},
         {"no leave", answered({}), 1, read_timeout, 10 + 10 * 100, 1},
         {"request not sent", failing(fake::call::send, 1, 10054), 1,
-         {"Send WRITE USAGE SETTING REQ Failed.10054",
-          "Senden WRITE USAGE SETTING REQ fehlgeschlagen.10054"}, 0},
+         bt_send_failed("WRITE USAGE SETTING REQ", 10054), 0},
         {"block not sent",
          [&](fake::link& box) {
              answered(frame("BTUSET_WAC"))(box);
              fake::fail(fake::call::send, 2, 10054);
-         }, 1, {"Send USAGE SETTINGS Failed.10054", "Senden USAGE SETTINGS fehlgeschlagen.10054"},
-         10},
+         }, 1, bt_send_failed("USAGE SETTINGS", 10054), 10},
         {"block not confirmed", leave(frame("BTUSET_WAC")), 1, read_timeout, 20 + 10 * 100},
         {"busy after the block", leave(frame("BTUSET_WAC"), frame("BTBUSY_XXX")), 1, invalid_done,
          20},
@@ -130,7 +124,7 @@ TEST(BtUsageSettings, RefusedWorkBuffers) {
         int buffer_size;
         std::size_t allocations = 0;
     };
-    const wq_text refused = {"Mem-Alloc Fail.", "Mem-Alloc Fail."};
+    const expected_message refused = same("Mem-Alloc Fail.");
     const auto nothing = [](fake::link&) {};
     const box_script heap_exhausted = failing(fake::call::heap_alloc);
     const std::vector<row> rows = {

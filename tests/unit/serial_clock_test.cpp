@@ -29,15 +29,12 @@ TEST(SerialClock, Outcomes) {
         {{"port not opened", {}, 1, port_not_opened, 0}},
         {{"command block not sent",
           [](fake::link&) { fake::short_write(fake::call::write_file, 31); }, 1,
-          {"Send 'Time Sync' Failed. Please Check Connections",
-           "Senden 'Time Sync' fehlgeschlagen. Bitte Verbindungen \xFC" "berpr\xFC" "fen"}, 0}},
+          send_failed("'Time Sync'"), 0}},
         {{"time block not sent",
           [](fake::link& box) {
               box.expect(clock_block);
               fake::fail(fake::call::write_file, 2);
-          }, 1,
-          {"Send 'Current Time' Failed. Please Check Connections",
-           "Senden 'Current Time' fehlgeschlagen. Bitte Verbindungen \xFC" "berpr\xFC" "fen"}, 10}},
+          }, 1, send_failed("'Current Time'"), 10}},
     };
     check_rows(rows, com1, [](const row& r, char* message, int language) {
         return wq_sync_time(1, r.time, message, language);

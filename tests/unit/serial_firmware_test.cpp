@@ -15,10 +15,8 @@ const bytes request_ack = fake::with_zero("OTA_REQ_ACKN");
 const bytes control_1_258 = {1, 0, 0, 0, 0, 0, 0, 0, 2, 1, 0, 0, 0, 0, 0, 0};
 
 // Also what waiting for the start of the transfer reports.
-const wq_text request_ack_not_read = {
-    "Read 'OTA Req-Ack' Failed. Please Check Connections",
-    "Lesen 'OTA Req-Ack' fehlgeschlagen. Bitte Verbindungen \xFC" "berpr\xFC" "fen"};
-const wq_text transfer_started = {
+const expected_message request_ack_not_read = read_failed("'OTA Req-Ack'");
+const expected_message transfer_started = {
     "OTA Start acknowledged. Sending OTA Data...", "OTA-Start best\xE4tigt. OTA-Daten senden..."};
 
 TEST(SerialFirmware, StartOutcomes) {
@@ -29,9 +27,7 @@ TEST(SerialFirmware, StartOutcomes) {
         };
     };
     check_outcomes({
-        {"request not sent", failing(fake::call::write_file), 1,
-         {"Send 'OTA Request' Failed. Please Check Connections",
-          "Senden 'OTA Request' fehlgeschlagen. Bitte Verbindungen \xFC" "berpr\xFC" "fen"}, 0},
+        {"request not sent", failing(fake::call::write_file), 1, send_failed("'OTA Request'"), 0},
         {"twelve bytes of the acknowledgement",
          answers(request_block, fake::text("OTA_REQ_ACKN")), 1, request_ack_not_read, 200},
         {"thirteenth byte not zero", answers(request_block, fake::text("OTA_REQ_ACKN!")), 1,
@@ -44,12 +40,9 @@ TEST(SerialFirmware, StartOutcomes) {
          }, 1,
          {"Send 'OTA Cntl' failed. Please check connections!",
           "Senden 'OTA Cntl' fehlgeschlagen. Bitte Verbindungen \xFC" "berpr\xFC" "fen"}, 0},
-        {"control not acknowledged", requested_then({}), 1,
-         {"Read 'OTA Rcv-Ctl' Failed. Please Check Connections",
-          "Lesen 'OTA Rcv-Ctl' fehlgeschlagen. Bitte Verbindungen \xFC" "berpr\xFC" "fen"}, 200},
+        {"control not acknowledged", requested_then({}), 1, read_failed("'OTA Rcv-Ctl'"), 200},
         {"control acknowledged wrongly", requested_then(request_ack), 1,
-         {"Invalid 'OtaRcvCntl' Response. Please Check Firmware",
-          "Ung\xFCltige 'OtaRcvCntl' Antwort. Bitte Firmware \xFC" "berpr\xFC" "fen"}, 0},
+         invalid_reply("'OtaRcvCntl'"), 0},
         {"control accepted", requested_then(fake::with_zero("OTA_RCV_CTRL"), 50), 0,
          {"OTA Control Sent.", "OTA-Steuerung gesendet."}, 50},
     }, com1, [](char* message, int language) {
@@ -65,25 +58,19 @@ TEST(SerialFirmware, StartTransmitOutcomes) {
         return answers(transfer_block, replies + fake::with_zero("OTA_DNL_STRT"));
     };
     check_outcomes({
-        {"request not sent", failing(fake::call::write_file), 1,
-         {"Send 'Start Xmit' Failed. Please Check Connections",
-          "Senden 'Start Xmit' fehlgeschlagen. Bitte Verbindungen \xFC" "berpr\xFC" "fen"}, 0},
+        {"request not sent", failing(fake::call::write_file), 1, send_failed("'Start Xmit'"), 0},
         {"silent box", answers(transfer_block), 1, request_ack_not_read, 20 * (1000 + 200)},
         {"acknowledged at once", wrong_then_right(0), 0, transfer_started, 1000},
         {"wrong replies are not counted", wrong_then_right(25), 0, transfer_started, 26 * 1000},
         {"a chattering box is given up on", wrong_then_right(100), 1,
-         {"Invalid 'OtaStartXmitAck Response. Please Check Firmware",
-          "Ung\xFCltige 'OtaStartXmitAck' Antwort. Bitte Firmware \xFC" "berpr\xFC" "fen"},
-         100 * 1000},
+         invalid_reply("'OtaStartXmitAck", "'OtaStartXmitAck'"), 100 * 1000},
     }, com1, [](char* message, int language) {
         return wq_ota_start_xmit(0, message, language, held_port());
     }, host_link::kept);
 }
 
 TEST(SerialFirmware, ChunksAreSentAsTheyStandInTheImage) {
-    const wq_text not_sent = {
-        "Send OTA-Data Failed. Please Check Connections",
-        "Senden OTA-Daten fehlgeschlagen. Bitte Verbindungen \xFC" "berpr\xFC" "fen"};
+    const expected_message not_sent = send_failed("OTA-Data", "OTA-Daten");
     struct chunk {
         outcome expected;
         int length;
@@ -104,15 +91,10 @@ TEST(SerialFirmware, ChunksAreSentAsTheyStandInTheImage) {
 
 TEST(SerialFirmware, ConfirmDoneClosesThePortOnEveryOutcome) {
     check_outcomes({
-        {"verify not sent", failing(fake::call::write_file), 1,
-         {"Send 'Verify OTA' Failed. Please Check Connections",
-          "Senden 'Verify OTA' fehlgeschlagen. Bitte Verbindungen \xFC" "berpr\xFC" "fen"}, 0},
-        {"no acknowledgement", answers(verify_block), 1,
-         {"Read 'OTA Done' Failed. Please Check Connections",
-          "Lesen 'OTA Done' fehlgeschlagen. Bitte Verbindungen \xFC" "berpr\xFC" "fen"}, 200},
+        {"verify not sent", failing(fake::call::write_file), 1, send_failed("'Verify OTA'"), 0},
+        {"no acknowledgement", answers(verify_block), 1, read_failed("'OTA Done'"), 200},
         {"wrong acknowledgement", answers(verify_block, request_ack), 1,
-         {"Invalid 'OTA Done' Response. Please Check Firmware",
-          "Ung\xFCltige 'OTA Done' Antwort. Bitte Firmware \xFC" "berpr\xFC" "fen"}, 0},
+         invalid_reply("'OTA Done'"), 0},
         {"done", answers(verify_block, fake::with_zero("OTA_DNL_DONE"), 120), 0,
          {"OTA programming successfully done!", "OTA-Programmierung erfolgreich abgeschlossen!"},
          120},

@@ -50,15 +50,10 @@ TEST(SerialSettings, WriteOutcomes) {
     };
     check_outcomes({
         {"port not opened", {}, 1, port_not_opened, 0},
-        {"request not sent", failing(fake::call::write_file), 1,
-         {"Send WRREQ Failed. Please Check Connections",
-          "Senden WRREQ fehlgeschlagen. Bitte Verbindungen \xFC" "berpr\xFC" "fen"}, 0},
-        {"no acknowledgement", answers(write_block), 1,
-         {"Read WRACK Failed. Please Check Connections",
-          "Lesen WRACK fehlgeschlagen. Bitte Verbindungen \xFC" "berpr\xFC" "fen"}, 200},
+        {"request not sent", failing(fake::call::write_file), 1, send_failed("WRREQ"), 0},
+        {"no acknowledgement", answers(write_block), 1, read_failed("WRACK"), 200},
         {"confirmation instead: no record follows", answers(write_block, write_done), 1,
-         {"Invalid WRACK Response. Please Check Firmware",
-          "Ung\xFCltige WRACK Antwort. Bitte Firmware \xFC" "berpr\xFC" "fen"}, 0, 1},
+         invalid_reply("WRACK"), 0, 1},
         {"record not sent",
          [](fake::link& box) {
              box.expect(write_block).reply(write_ack);
@@ -67,12 +62,8 @@ TEST(SerialSettings, WriteOutcomes) {
          {"Write Settings Failed. Please Check Connections",
           "Speichern der Einstellungen fehlgeschlagen. Bitte Verbindungen \xFC" "berpr\xFC" "fen"},
          0},
-        {"no confirmation", acked(), 1,
-         {"Read WRDONE Failed. Please Check Connections",
-          "Lesen WRDONE fehlgeschlagen. Bitte Verbindungen \xFC" "berpr\xFC" "fen"}, 700},
-        {"stray last byte", acked(fake::text("DOWNLOAD_E!")), 1,
-         {"Invalid WRDONE Response. Please Check Firmware",
-          "Ung\xFCltige WRDONE Antwort. Bitte Firmware \xFC" "berpr\xFC" "fen"}, 500},
+        {"no confirmation", acked(), 1, read_failed("WRDONE"), 700},
+        {"stray last byte", acked(fake::text("DOWNLOAD_E!")), 1, invalid_reply("WRDONE"), 500},
         {"stored", acked(write_done), 0,
          {"Write Settings Successful!", "Speichern der Einstellungen erfolgreich!"}, 500},
     }, com1, [](char* message, int language) {
@@ -86,15 +77,11 @@ TEST(SerialSettings, RestoreOutcomes) {
     check_outcomes({
         {"port not opened", {}, 1, port_not_opened, 0},
         {"request not sent", failing(fake::call::write_file), 1,
-         {"Send 'Restore Default' Failed. Please Check Connections",
-          "Senden 'Wiederherstellung Werkseinstellungen' fehlgeschlagen. Bitte Verbindungen "
-          "\xFC" "berpr\xFC" "fen"}, 0},
+         send_failed("'Restore Default'", "'Wiederherstellung Werkseinstellungen'"), 0},
         {"acknowledgement short", answers(restore_block, fake::text("DEF_ACK")), 1,
-         {"Read 'DefaultACK' Failed. Please Check Connections",
-          "Lesen 'DefaultACK' fehlgeschlagen. Bitte Verbindungen \xFC" "berpr\xFC" "fen"}, 200},
+         read_failed("'DefaultACK'"), 200},
         {"wrong acknowledgement", answers(restore_block, fake::with_zero("DEF_NAK")), 1,
-         {"Invalid DefaulACK Response. Please Check Firmware",
-          "Ung\xFCltige DefaultACK Antwort. Bitte Firmware \xFC" "berpr\xFC" "fen"}, 0},
+         invalid_reply("DefaulACK", "DefaultACK"), 0},
         {"restored", answers(restore_block, fake::with_zero("DEF_ACK"), 40), 0,
          {"Restore Default User Settings Success!",
           "Widerherstellung Standard Nutzereinstellungen erfolgreich!"}, 40},

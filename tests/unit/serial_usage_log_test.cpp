@@ -13,17 +13,13 @@ const bytes start_request = fake::with_zero("USEDATA_START");
 // Each of the 20 attempts waits 10 ms and then reads the whole answer; a
 // short read is dropped, and the next attempt reads afresh.
 TEST(SerialUsageLog, EntryCountOutcomes) {
-    const wq_text not_read = {
-        "Read 'Use Data Entry Count' Failed. Please Check Connections",
-        "Lesen 'Use Data Entry Count' fehlgeschlagen. Bitte Verbindungen \xFC" "berpr\xFC" "fen"};
+    const expected_message not_read = read_failed("'Use Data Entry Count'");
     const auto answers_later = [](const bytes& first, const bytes& then = {}) {
         return [=](fake::link& box) { box.expect(count_block).reply(first).reply(then, 300); };
     };
     check_outcomes({
         {"request not sent", failing(fake::call::write_file), 1,
-         {"Send 'Use Data Entry Count Req' Failed. Please Check Connections",
-          "Senden 'Use Data Entry Count Req' fehlgeschlagen. Bitte Verbindungen \xFC" "berpr\xFC"
-          "fen"}, 0},
+         send_failed("'Use Data Entry Count Req'"), 0},
         {"silent box", answers(count_block), 1, not_read, 20 * (10 + 200)},
         {"count", answers(count_block, {4, 3, 2, 1}), 0, no_message, 10},
         {"three bytes, then four fresh ones: the failure stays reported",
@@ -37,14 +33,11 @@ TEST(SerialUsageLog, EntryCountOutcomes) {
 }
 
 TEST(SerialUsageLog, FetchOutcomes) {
-    const wq_text not_read = {
-        "Read 'Use Data' Failed. Please Check Connections",
-        "Lesen 'Use Data' fehlgeschlagen. Bitte Verbindungen \xFC" "berpr\xFC" "fen"};
+    const expected_message not_read = read_failed("'Use Data'");
     const bytes record = usage_record();
     check_outcomes({
         {"request not sent", failing(fake::call::write_file), 1,
-         {"Send 'Use Data Start' Failed. Please Check Connections",
-          "Senden 'Use Data Start' fehlgeschlagen. Bitte Verbindungen \xFC" "berpr\xFC" "fen"}, 0},
+         send_failed("'Use Data Start'"), 0},
         {"silent box", answers(start_request), 1, not_read, 20 * (10 + 200)},
         {"record", answers(start_request, record), 0, no_message, 10},
         {"record split by a pause: the first part is lost",
