@@ -1,10 +1,9 @@
 // The library's exported operations against the box emulator, over real
-// ptys and sockets: settings across both links and every record format, the
-// box's verdict on a firmware image sent at line rate, and the flush's wait.
-// The other commands run end to end through wqctl (wqctl_test.cpp).
+// ptys and sockets: settings across both links and every record format, and
+// the flush's wait. The other commands run end to end through wqctl
+// (wqctl_test.cpp).
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <string>
@@ -17,7 +16,6 @@
 namespace {
 
 using namespace std::chrono_literals;
-using bytes = std::vector<unsigned char>;
 
 constexpr int box_port = 1;                       // wqbox serves COM1 unless told otherwise
 constexpr BTH_ADDR box_address = 0x0011223344AA;  // and listens as 00:11:22:33:44:AA
@@ -161,64 +159,6 @@ TEST_F(EndToEnd, SettingsWrittenReadBackOverEveryFormat) {
             // Outside address mode the third address is the start of text_7.
             EXPECT_STREQ(r.address_3, addresses ? "172.16.0.1" : "10.1.2.3");
         }
-    }
-}
-
-// ---- firmware update -------------------------------------------------------------------
-
-// A 3000-byte image and its CRC-32 as zlib computes it.
-bytes test_image() {
-    bytes image(3000);
-    for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<unsigned char>((i * 7 + 3) % 251);
-    return image;
-}
-constexpr std::uint32_t test_image_crc = 0x43E4BF3C;
-constexpr std::size_t chunk_size = 512;
-
-// The host's side of a serial update; returns the final verify's status,
-// its message in `message`. Every step before it must succeed.
-int update_over_serial(const bytes& image, std::uint32_t crc, char* message) {
-    int handle = 0;
-    if (wq_ota_open_port(box_port, message, 0, &handle) != 0) {
-        ADD_FAILURE() << message;
-        return -1;
-    }
-    const auto size = static_cast<unsigned int>(image.size());
-    EXPECT_EQ(wq_ota_start(0, message, 0, handle, size, crc), 0);
-    EXPECT_STREQ(message, "OTA Control Sent.");
-    EXPECT_EQ(wq_ota_start_xmit(0, message, 0, handle), 0);
-    EXPECT_STREQ(message, "OTA Start acknowledged. Sending OTA Data...");
-    for (std::size_t offset = 0; offset < image.size(); offset += chunk_size) {
-        const int length = static_cast<int>(std::min(chunk_size, image.size() - offset));
-        EXPECT_EQ(wq_ota_xmit_data(0, message, 0, handle, image.data(), length,
-                                   static_cast<unsigned int>(offset)),
-                  0)
-            << message;
-    }
-    return wq_ota_confirm_done(0, message, 0, handle);  // closes the port
-}
-
-// The box takes the image at line rate: the host's writes may not run ahead
-// of the wire, or its verify block comes too early to be answered. The box
-// keeps an image only when it matches the announced CRC-32.
-TEST_F(EndToEnd, FirmwareAtLineRateIsVerifiedByItsCrc) {
-    wqbox::config cfg;
-    cfg.baud = 57600;
-    start_box(cfg);
-    const bytes image = test_image();
-    for (const bool right_crc : {false, true}) {
-        SCOPED_TRACE(right_crc ? "right CRC" : "wrong CRC");
-        const std::uint32_t crc = right_crc ? test_image_crc : test_image_crc ^ 1;
-        EXPECT_EQ(update_over_serial(image, crc, message), right_crc ? 0 : 1);
-        EXPECT_STREQ(message, right_crc ? "OTA programming successfully done!"
-                                        : "Invalid 'OTA Done' Response. Please Check Firmware");
-        const wqbox::firmware_status firmware = box->state().firmware;
-        EXPECT_EQ(firmware.announced_length, image.size());
-        EXPECT_EQ(firmware.announced_crc, crc);
-        EXPECT_EQ(firmware.received, image.size());
-        EXPECT_EQ(firmware.verified, right_crc ? 1u : 0u);
-        EXPECT_EQ(firmware.rejected, 1u);
-        EXPECT_EQ(firmware.image, right_crc ? image : bytes{});
     }
 }
 

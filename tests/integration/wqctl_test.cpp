@@ -65,6 +65,7 @@ struct row {
     const char* fault = nullptr;  // the held box's fault
     state_check check = nullptr;  // what the held box keeps afterwards
     bool (*settled)(const wqbox::box_state&) = nullptr;  // for commands the box does not answer
+    std::uint32_t baud = 0;                               // the held box's pace; 0: unpaced
 };
 void PrintTo(const row& r, std::ostream* os) { *os << r.name; }
 
@@ -146,8 +147,11 @@ const row rows[] = {
          EXPECT_EQ(s.settings.mode, 3);
          EXPECT_EQ(wqbox::field_text(s.settings, wqbox::text_8), "192.168.1.10%%%%10.0.0.1%%%%%%%");
      }},
+    // At line rate: the host's writes may not run ahead of the wire, or its
+    // verify request comes before the box has the image.
     {"firmware_serial", {"--port", "1", "firmware", "update", "{dir}/image.bin"}, 0,
-     {"5000 bytes in ", " bytes/s, CRC-32 0x", "verified by the box"}, {}, nullptr, image_verified},
+     {"5000 bytes in ", " bytes/s, CRC-32 0x", "verified by the box"}, {}, nullptr, image_verified,
+     nullptr, 57600},
     {"firmware_bt", over(bt, {"--json", "firmware", "update", "{dir}/image.bin"}), 0,
      {R"("length":5000,"crc32":)", R"("chunk_size":1024,"seconds":)"}, {}, nullptr, image_verified},
     {"firmware_step", {"--port", "1", "firmware", "update", "{dir}/image.bin"}, 1, {},
@@ -232,8 +236,10 @@ protected:
 TEST_P(Wqctl, PrintsAndKeeps) {
     const row& r = GetParam();
     if (r.args.empty() || r.args[0] != "--sim") {
-        if (r.fault) start_box_with_fault(r.fault);
-        else start_box();
+        wqbox::config cfg;
+        cfg.baud = r.baud;
+        if (r.fault) start_box_with_fault(r.fault, cfg);
+        else start_box(cfg);
     }
     const auto image = test_image();
     std::ofstream(path(image_name)).write(reinterpret_cast<const char*>(image.data()), image.size());

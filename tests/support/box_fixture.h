@@ -25,8 +25,7 @@ protected:
         ASSERT_TRUE(box) << error;
     }
     // `spelling` as on wqbox's command line, e.g. "probe:silent@1".
-    void start_box_with_fault(const char* spelling) {
-        wqbox::config cfg;
+    void start_box_with_fault(const char* spelling, wqbox::config cfg = {}) {
         std::string error;
         cfg.faults.emplace_back();
         ASSERT_TRUE(wqbox::parse_fault(spelling, &cfg.faults.back(), &error)) << spelling << ": " << error;
