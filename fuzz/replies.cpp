@@ -1,11 +1,73 @@
-// The box's replies to every multi-step exchange: the serial probe, the
-// firmware updates and usage-log downloads over both links, the battery
-// read and the flush. Any bytes, cut and timed anyhow.
-#include "fake_box.h"
+// The box's side of every exchange, on the fake platform: any bytes, cut
+// and timed anyhow, against the serial probe, the settings records (both
+// serial formats, both Bluetooth layouts), the firmware updates and
+// usage-log downloads over both links, the battery read, the flush, and the
+// Bluetooth receive itself (framed and raw, into a payload buffer of any
+// size). Every output is a heap block of exactly its size; every run ends
+// with the check that nothing leaked.
+#include "bluetooth/bt_link.h"
+#include "harness.h"
+#include "platform/fake.h"
 
 namespace {
 
-enum exchange { probe, serial_firmware, serial_usage, bt_firmware, bt_usage, battery, flush, count };
+enum exchange {
+    probe, serial_settings, bt_settings, serial_firmware, serial_usage, bt_firmware, bt_usage,
+    battery, flush, bt_receive, count
+};
+
+// What the input chooses besides the exchange: the record format or layout
+// (short serial format, safe Bluetooth layout) or a raw receive; a drain
+// after it; the receive's buffer size and attempts; the usage-log modes.
+struct choices {
+    bool variant, drain;
+    std::size_t capacity;
+    int attempts, product_mode, water_variant;
+};
+
+// The box's side, step by step from the input: it waits for some of the
+// library's bytes, sends a piece after a while, or hangs up.
+void script_box(fake::link& box, FuzzedDataProvider& in) {
+    while (in.remaining_bytes() > 0) {
+        const auto delay = in.ConsumeIntegralInRange<std::int64_t>(0, 1200);
+        switch (in.ConsumeIntegralInRange<int>(0, 7)) {
+            case 0:
+                box.expect_any(in.ConsumeIntegralInRange<std::size_t>(1, 64));
+                break;
+            case 1:
+                box.hang_up(delay);
+                return;
+            default:
+                box.reply(in.ConsumeBytes<unsigned char>(in.ConsumeIntegralInRange<std::size_t>(1, 600)),
+                          delay);
+                break;
+        }
+    }
+}
+
+// Output sizes in parameter order: text_1..text_4, number, choice_number,
+// text_5..text_8, mode; then the three Bluetooth addresses.
+constexpr std::size_t settings_sizes[] = {32, 32, 32, 64, 12, 6, 32, 32, 48, 32, 12, 15, 15, 15};
+
+void read_settings(bool bluetooth, int layout, char* message) {
+    std::unique_ptr<fuzz::output> out[std::size(settings_sizes)];
+    char* o[std::size(settings_sizes)];
+    for (std::size_t i = 0; i < std::size(settings_sizes); ++i) {
+        out[i] = std::make_unique<fuzz::output>(settings_sizes[i]);
+        o[i] = out[i]->get();
+    }
+    const int status =
+        bluetooth ? wq_bt_read_settings(fuzz::box_address, o[0], o[1], o[2], o[3], o[4], o[5],
+                                        o[6], o[7], o[8], o[9], o[10], o[11], o[12], o[13],
+                                        message, layout, 0)
+                  : wq_read_settings(1, o[0], o[1], o[2], o[3], o[4], o[5], o[6], o[7], o[8],
+                                     o[9], o[10], message, layout, 0);
+    if (status != 0) return;
+    // The short serial format has neither text_8 nor mode; the addresses
+    // are Bluetooth's.
+    const std::size_t texts = bluetooth ? 11 : layout ? 9 : 11;
+    for (std::size_t i = 0; i < texts; ++i) out[i]->must_be_terminated("a settings output");
+}
 
 // The eight outputs of a usage-log fetch, at exactly their sizes, empty
 // texts to begin with (a failed fetch leaves them as they were).
@@ -20,7 +82,7 @@ struct fetch_outputs {
     }
 };
 
-void serial_run(exchange which, char* message) {
+void serial_run(exchange which, const choices& c, char* message) {
     int handle = 0;
     if (wq_ota_open_port(1, message, 0, &handle) != 0) fuzz::fail("COM1 did not open");
     if (which == serial_firmware) {
@@ -33,18 +95,32 @@ void serial_run(exchange which, char* message) {
     wq_use_data_req(handle, &entries, message, 0);
     for (int i = 0; i < 3; ++i) {
         fetch_outputs out;
-        wq_use_data_fetch(handle, 1, 0, out.number.get(), out.water.get(), out.text.get(),
-                          out.product_1.get(), out.product_2.get(), out.water_2.get(),
-                          out.water_3.get(), out.key.get(), message, 0);
+        wq_use_data_fetch(handle, c.product_mode, c.water_variant, out.number.get(),
+                          out.water.get(), out.text.get(), out.product_1.get(), out.product_2.get(),
+                          out.water_2.get(), out.water_3.get(), out.key.get(), message, 0);
         out.must_be_terminated();
     }
     wq_use_data_done(handle, message, 0);
     wq_force_close_handle(0, nullptr, 0, handle);
 }
 
-void bt_run(exchange which, char* message) {
+void bt_run(exchange which, const choices& c, char* message) {
     unsigned int socket = 0;
     if (wq_bt_ota_connect(fuzz::box_address, &socket, message, 0) != 0) fuzz::fail("no connection");
+    if (which == bt_receive) {
+        fuzz::output payload(c.capacity);
+        auto* bytes = reinterpret_cast<unsigned char*>(payload.get());
+        if (c.variant) {
+            const int length = static_cast<int>(c.capacity);
+            const int got = bt_receive_bytes_raw(socket, bytes, length, c.attempts, message, 0);
+            if (got != 0 && got != length) fuzz::fail("raw receive returned a partial count");
+        } else if (bt_receive_bytes(socket, bytes, c.capacity, c.attempts, message, 0) == 1) {
+            payload.must_be_terminated("framed payload not terminated");
+        }
+        if (c.drain) bt_flush_rdbuff(socket);
+        bt_end_kept_connection(socket);
+        return;
+    }
     if (which == bt_firmware) {
         wq_bt_ota_start(socket, 1024, 0x12345678, message, 0);
         wq_bt_ota_start_xmit(socket, message, 0);
@@ -56,9 +132,10 @@ void bt_run(exchange which, char* message) {
     wq_bt_use_data_req(socket, &entries, message, 0);
     for (int repeat = 0; repeat < 2; ++repeat) {
         fetch_outputs out;
-        wq_bt_use_data_fetch(socket, 1, 0, out.number.get(), out.water.get(), out.text.get(),
-                             out.product_1.get(), out.product_2.get(), out.water_2.get(),
-                             out.water_3.get(), out.key.get(), message, repeat, 0);
+        wq_bt_use_data_fetch(socket, c.product_mode, c.water_variant, out.number.get(),
+                             out.water.get(), out.text.get(), out.product_1.get(),
+                             out.product_2.get(), out.water_2.get(), out.water_3.get(),
+                             out.key.get(), message, repeat, 0);
         out.must_be_terminated();
     }
     wq_bt_use_data_done(socket, message, 0);  // closes the connection
@@ -70,8 +147,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FuzzedDataProvider in(data, size);
     fake::reset();
     const auto which = static_cast<exchange>(in.ConsumeIntegralInRange<int>(0, count - 1));
-    const bool serial = which == probe || which == serial_firmware || which == serial_usage;
-    fuzz::script_box(serial ? fake::serial_port("COM1") : fake::bt_box(fuzz::box_address), in);
+    const choices c{in.ConsumeBool(), in.ConsumeBool(),
+                    in.ConsumeIntegralInRange<std::size_t>(1, 1100),
+                    in.ConsumeIntegralInRange<int>(1, 12), in.ConsumeIntegralInRange<int>(-1, 2),
+                    in.ConsumeIntegralInRange<int>(-1, 3)};
+    const bool serial = which == probe || which == serial_settings || which == serial_firmware ||
+                        which == serial_usage;
+    script_box(serial ? fake::serial_port("COM1") : fake::bt_box(fuzz::box_address), in);
 
     fuzz::output message = fuzz::message_buffer();
     switch (which) {
@@ -80,10 +162,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             if (wq_connect_to_box(text.get()) == 1) text.must_be_terminated("identification");
             break;
         }
+        case serial_settings:
+        case bt_settings: read_settings(which == bt_settings, c.variant, message.get()); break;
         case serial_firmware:
-        case serial_usage: serial_run(which, message.get()); break;
+        case serial_usage: serial_run(which, c, message.get()); break;
         case bt_firmware:
-        case bt_usage: bt_run(which, message.get()); break;
+        case bt_usage:
+        case bt_receive: bt_run(which, c, message.get()); break;
         case battery: {
             int level = 0;
             wq_bt_read_batt(fuzz::box_address, &level, message.get(), 0);
@@ -92,6 +177,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         case flush:
         case count: wq_bt_force_flush(fuzz::box_address, message.get(), 0); break;
     }
-    fuzz::check_run(message);
+    message.must_be_terminated("message not terminated");
+    if (!fake::balanced()) fuzz::fail("a port, socket, lookup, heap block or start-up leaked");
     return 0;
 }

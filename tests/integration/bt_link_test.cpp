@@ -5,7 +5,6 @@
 // (end_to_end_test.cpp, wqctl_test.cpp).
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -74,21 +73,6 @@ TEST_F(BtLinkIntegration, TimeOutsAndAHungUpBox) {
     EXPECT_EQ(plat_send(socket, "$$BT_IDENTFY##", 14), plat_socket_error);
     EXPECT_EQ(plat_wsa_get_last_error(), 10054);
     EXPECT_EQ(wq_bt_ota_disconnect(socket), 0);
-}
-
-TEST(BtSocketErrors, SystemErrorsBecomeWindowsSocketsCodes) {
-    const std::pair<int, int> rows[] = {
-        {EAGAIN, 10060},       {ETIMEDOUT, 10060},    {ECONNREFUSED, 10061}, {ENOENT, 10061},
-        {ECONNRESET, 10054},   {EPIPE, 10054},        {ECONNABORTED, 10053}, {EBADF, 10038},
-        {ENOTSOCK, 10038},     {EINVAL, 10022},       {EAFNOSUPPORT, 10047}, {EMFILE, 10024},
-        {ENOBUFS, 10055},      {ENETDOWN, 10050},     {EHOSTDOWN, 10064},    {EHOSTUNREACH, 10065},
-        {EADDRINUSE, 10048},   {ENAMETOOLONG, 10063}, {EIO, 10022},
-        {10110, 10110},  // a code of the backend's own passes through
-    };
-    for (const auto& [error, code] : rows) {
-        errno = error;
-        EXPECT_EQ(plat_wsa_get_last_error(), code) << "errno " << error;
-    }
 }
 
 }  // namespace
