@@ -10,19 +10,6 @@
 
 namespace {
 
-TEST(DeuCharFix, MapsTheSixDosLettersAndNothingElse) {
-    const std::pair<const char*, const char*> rows[] = {
-        {"a\x81\x84\x8E\x94\x99\x9Az", "a\xFC\xE4\xC4\xF6\xD6\xDCz"},
-        {"\xE1", "\xE1"},  // the DOS sharp s is not in the table
-        {"Verbindungen \xFC" "berpr\xFC" "fen", "Verbindungen \xFC" "berpr\xFC" "fen"},
-    };
-    for (const auto& [source, expected] : rows) {
-        exact_buffer out(std::strlen(expected) + 2);
-        util_deu_char_fix(out.get(), source);
-        EXPECT_EQ(out.all(), std::string(expected) + std::string("\0X", 2)) << "nothing past it";
-    }
-}
-
 TEST(ConvertMultibyte, PairsBytesAndEndsWithTwoZeros) {
     const std::pair<std::string, std::string> rows[] = {
         {"Gr\xC3\xBC\xC3\x9F" "e", std::string("Gr\xFC\xDF" "e\0\0", 7)},

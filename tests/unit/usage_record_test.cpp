@@ -9,15 +9,6 @@
 
 namespace {
 
-const std::string key_out = sample_key + std::string(8, '\0');
-const std::string no_key(40, '\0');
-
-int unpack(const record_fields& f, entry_outputs& out, int product_mode = 1,
-           bool number_check = false) {
-    const bytes record = usage_record(f);
-    return util_unpack_usage_record(record.data(), product_mode, 0, out.view(), number_check);
-}
-
 // The table itself is data; what is decided around it: the water variant,
 // the gap before 17, and codes outside the table either way.
 TEST(UsageText, TheWaterVariantAndCodesOutsideTheTable) {
@@ -32,62 +23,50 @@ TEST(UsageText, TheWaterVariantAndCodesOutsideTheTable) {
     }
 }
 
-TEST(UsageRecord, TheGroupDecidesWhichValuesTravel) {
+// The usage code's group decides which values travel; an empty slot beats
+// the entry-number check, which withholds the key and hands out "0".
+TEST(UsageRecord, WhatTravelsOfARecord) {
     struct row {
-        const char* code;
+        record_fields record;
         int product_mode;
-        int status;
-        std::string texts;  // number|water|usage text|product 1|product 2|water 2|water 3
-    };
-    const std::string soap = "42|0|Soap|3.5|7|0|0";
-    const row rows[] = {
-        {"0", 1, 0, "42|1.25|Usage|0|0|20|31"},
-        {"18", 1, 0, "42|1.25|Unsupported Usage|0|0|20|31"},  // a water entry without a text
-        {"3", 1, 0, soap},
-        {"3", 0, 3, soap},
-        {"9", 2, 3, "42|0|Syrup 1|3.5|7|0|0"},
-        {"4", 1, 1, "42||Soap Flush||||"},
-        {"", 1, 0, "42|1.25|Usage|0|0|20|31"},  // no digits read as 0
-        {" 3", 1, 0, soap},
-        {"3x", 1, 0, soap},
-    };
-    for (const row& r : rows) {
-        record_fields f;
-        f.code = r.code;
-        entry_outputs out;
-        EXPECT_EQ(unpack(f, out, r.product_mode), r.status) << r.code;
-        EXPECT_EQ(out.texts(), r.texts) << r.code;
-        EXPECT_EQ(out.key.all(), key_out) << r.code;
-    }
-}
-
-TEST(UsageRecord, EmptySlotBeatsTheNumberCheck) {
-    struct row {
-        std::string key;
-        const char* number;
         bool number_check;
         int status;
-        std::string number_out;
-        std::string key_after;
+        std::string texts;  // number|water|usage text|product 1|product 2|water 2|water 3
+        std::string key = sample_key;  // then zero bytes to the output's end
     };
+    const std::string soap = "42|0|Soap|3.5|7|0|0", usage = "|1.25|Usage|0|0|20|31";
+    const std::string long_water = std::string(15, '5') + "|Usage|0|0|20|" + std::string(7, '6');
     const row rows[] = {
-        {sample_key, "12a", true, 9, "0", no_key},
-        {sample_key, "12a", false, 0, "12a", key_out},
-        {empty_slot_key, "12a", true, 2, "0", no_key},
-        {sample_key, "", true, 0, "", key_out},  // an empty number passes
+        {{.code = "0"}, 1, false, 0, "42" + usage},
+        {{.code = "18"}, 1, false, 0, "42|1.25|Unsupported Usage|0|0|20|31"},  // water, no text
+        {{.code = "3"}, 1, false, 0, soap},
+        {{.code = "3"}, 0, false, 3, soap},
+        {{.code = "9"}, 2, false, 3, "42|0|Syrup 1|3.5|7|0|0"},
+        {{.code = "4"}, 1, false, 1, "42||Soap Flush||||"},
+        {{.code = ""}, 1, false, 0, "42" + usage},  // no digits read as 0
+        {{.code = " 3"}, 1, false, 0, soap},
+        {{.code = "3x"}, 1, false, 0, soap},
+        {{.number = "12a"}, 1, true, 9, "0" + usage, ""},
+        {{.number = "12a"}, 1, false, 0, "12a" + usage},
+        {{.key = empty_slot_key, .number = "12a"}, 1, true, 2, "0" + usage, ""},
+        {{.number = ""}, 1, true, 0, usage},  // an empty number passes
+        // A field that fills its width without a zero byte is cut to width - 1.
+        {{.water = std::string(16, '5'), .water_3 = std::string(8, '6')}, 1, false, 0,
+         "42|" + long_water},
     };
     for (const row& r : rows) {
-        record_fields f;
-        f.key = r.key;
-        f.number = r.number;
+        SCOPED_TRACE(r.texts);
         entry_outputs out;
-        EXPECT_EQ(unpack(f, out, 1, r.number_check), r.status) << r.number;
-        EXPECT_EQ(out.texts(), r.number_out + "|1.25|Usage|0|0|20|31");
-        EXPECT_EQ(out.key.all(), r.key_after);
+        const bytes record = usage_record(r.record);
+        EXPECT_EQ(util_unpack_usage_record(record.data(), r.product_mode, 0, out.view(),
+                                           r.number_check),
+                  r.status);
+        EXPECT_EQ(out.texts(), r.texts);
+        EXPECT_EQ(out.key.all(), r.key + std::string(40 - r.key.size(), '\0'));
     }
 }
 
-// A field that fills its width without a zero byte is cut to width - 1.
+// Nothing in a record of one byte repeated is a terminator.
 TEST(UsageRecord, FullFieldsAreCutInsideTheirOutputs) {
     const bytes full(usage_record_size, '7');
     entry_outputs out;
@@ -95,13 +74,6 @@ TEST(UsageRecord, FullFieldsAreCutInsideTheirOutputs) {
     EXPECT_EQ(util_unpack_usage_record(full.data(), 1, 0, out.view(), true), 1);
     EXPECT_EQ(out.texts(), std::string(31, '7') + "||Unsupported Usage||||");
     EXPECT_EQ(out.key.all(), std::string(32, '7') + std::string(8, '\0'));
-
-    record_fields f;
-    f.water = std::string(16, '5');
-    f.water_3 = std::string(8, '6');
-    entry_outputs water;
-    EXPECT_EQ(unpack(f, water), 0);
-    EXPECT_EQ(water.texts(), "42|" + std::string(15, '5') + "|Usage|0|0|20|" + std::string(7, '6'));
 }
 
 }  // namespace

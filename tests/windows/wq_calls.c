@@ -1,24 +1,17 @@
 /*
  * Runs every serial operation and its main failure paths, and the Bluetooth
- * lookups and connects, against boxes the caller set up, and prints one line
- * per call: name, language, status, message and outputs. scripts/test-windows
- * builds it for Windows (wq.dll under Wine) and for Linux (libwq.so) and
- * requires the two transcripts to be equal.
- *
- * Expected ports: COM1 a box that answers every request with a wrong word,
- * COM2 a silent box, COM3 a working box, COM4 a working box that pauses
- * 120 ms inside its settings and restore answers (a read must wait for the
- * rest within its 200 ms), COM5 nothing at all. Handles and sockets are never
- * printed: their values differ between platforms.
- *
- * Not covered here: a second open of a port that is still held. Wine opens
- * a COM port twice without complaint, so exclusivity is tested on Linux only.
+ * lookups and connects, against the boxes scripts/test-windows sets up (see
+ * the ports below), printing one line per call: name, language, status,
+ * message and outputs, never a handle or socket value. The script requires
+ * wq.dll under Wine and libwq.so to print the same. A second open of a held
+ * port is not among the calls: Wine opens a COM port twice without complaint.
  */
 #include <stdio.h>
 #include <string.h>
 
 #include "wq.h"
 
+/* slow: pauses 120 ms inside its settings and restore answers (within a read's 200 ms) */
 enum { wrong_com = 1, silent_com = 2, good_com = 3, slow_com = 4, missing_com = 5 };
 static const BTH_ADDR box_address = 0x0011223344AAull;
 
