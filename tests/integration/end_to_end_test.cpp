@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "box_fixture.h"
+#include "settings_calls.h"
 #include "text/messages.h"
 #include "wq.h"
 
@@ -41,57 +42,25 @@ constexpr int plain_mode = 5;
 
 // What the host writes. text_1 holds two-byte UTF-8 letters, which reach the
 // box as Latin-1; text_3 travels unconverted, so its UTF-8 stays as it is.
-struct written {
-    const char* text_1 = "Gr\xC3\xB6\xC3\x9F" "e";
-    const char* text_2 = "Lobby";
-    const char* text_3 = "Caf\xC3\xA9";
-    const char* text_4 = "Chilled water and soap";
-    const char* number = "123";
-    const char* choice_number = "1000";
-    const char* text_5 = "Night shift";
-    const char* text_6 = "tech";
-    const char* text_7 = "10.1.2.3 lobby";
-    const char* text_8 = "Eighth";
-    // Buffers, not literals: the library takes 16 bytes of the first two
-    // addresses and 15 of the third, whatever their texts' lengths.
-    char address_1[16] = "192,168,1,10";
-    char address_2[16] = "10.0.0.1";
-    char address_3[15] = "172.16.0.1";
-};
+// The addresses are padded to what the library reads.
+const write_args every_field_written = {
+    "Gr\xC3\xB6\xC3\x9F" "e", "Lobby", "Caf\xC3\xA9", "Chilled water and soap", "123", "1000",
+    "Night shift", "tech", "10.1.2.3 lobby", "Eighth", "192,168,1,10\0\0\0",
+    "10.0.0.1\0\0\0\0\0\0\0", "172.16.0.1\0\0\0\0", choice_with_number, choice_byte, 0,
+    every_field};
 
-// What a read hands out; "-" marks an output the read must leave alone.
-struct read_back {
-    char text_1[32] = {}, text_2[32] = {}, text_3[32] = {}, text_4[64] = {}, number[12] = {},
-         choice_number[6] = {}, text_5[32] = {}, text_6[32] = {}, text_7[48] = {},
-         text_8[32] = "-", mode[12] = "-", address_1[16] = {}, address_2[16] = {},
-         address_3[16] = {};
-};
+int layout_of(link l) { return l == link::serial_short || l == link::bt_safe; }
 
 int write_settings(link over, int mode, char* message) {
-    const written w;
-    if (is_serial(over)) {
-        return wq_write_settings(box_port, w.text_1, w.text_2, w.text_3, w.text_4, w.number,
-                                 w.choice_number, w.text_5, w.text_6, w.text_7, w.text_8, message,
-                                 choice_with_number, choice_byte, mode, over == link::serial_short,
-                                 every_field, 0);
-    }
-    return wq_bt_write_settings(box_address, w.text_1, w.text_2, w.text_3, w.text_4, w.number,
-                                w.choice_number, w.text_5, w.text_6, w.text_7, w.text_8,
-                                w.address_1, w.address_2, w.address_3, message,
-                                choice_with_number, choice_byte, mode, every_field,
-                                over == link::bt_safe, 0);
+    write_args w = every_field_written;
+    w.mode = mode;
+    w.layout = layout_of(over);
+    return is_serial(over) ? w.write_serial(box_port, message) : w.write_bt(box_address, message);
 }
 
-int read_settings(link over, read_back& r, char* message) {
-    if (is_serial(over)) {
-        return wq_read_settings(box_port, r.text_1, r.text_2, r.text_3, r.text_4, r.number,
-                                r.choice_number, r.text_5, r.text_6, r.text_7, r.text_8, r.mode,
-                                message, over == link::serial_short, 0);
-    }
-    return wq_bt_read_settings(box_address, r.text_1, r.text_2, r.text_3, r.text_4, r.number,
-                               r.choice_number, r.text_5, r.text_6, r.text_7, r.text_8, r.mode,
-                               r.address_1, r.address_2, r.address_3, message,
-                               over == link::bt_safe, 0);
+int read_settings(link over, read_outputs& r, char* message) {
+    return is_serial(over) ? r.read_serial(box_port, message, layout_of(over))
+                           : r.read_bt(box_address, message, layout_of(over));
 }
 
 // The box answers a read in the format or layout it is set to; the host
@@ -133,31 +102,30 @@ TEST_F(EndToEnd, SettingsWrittenReadBackOverEveryFormat) {
         EXPECT_EQ(box->state().count.settings_writes, 1u);
 
         answer_reads_in(*box, c.reader);
-        read_back r;
+        read_outputs r;
         EXPECT_EQ(read_settings(c.reader, r, message), 0) << message;
         EXPECT_STREQ(message, c.reader == link::bt_safe ? "[SAFE] Read User Settings Success!"
                                                         : "Read User Settings Success!");
-        EXPECT_EQ((std::vector<std::string>{r.text_1, r.text_2, r.text_3, r.text_4, r.number,
-                                            r.choice_number, r.text_5, r.text_6, r.text_7}),
+        const std::vector<std::string> texts = r.texts();
+        EXPECT_EQ(std::vector<std::string>(texts.begin(), texts.begin() + 9),
                   (std::vector<std::string>{"Gr\xF6\xDF" "e", "Lobby", "Caf\xC3\xA9",
                                             "Chilled water and soap", "123", "1000",
                                             "Night shift", "tech", "10.1.2.3 lobby"}));
         const bool addresses = c.mode == address_mode;
         if (c.reader == link::serial_short) {
-            EXPECT_STREQ(r.text_8, "-");
-            EXPECT_STREQ(r.mode, "-");
+            EXPECT_EQ(r.text_8.all() + r.mode.all(), std::string(32 + 12, 'X')) << "left alone";
         } else if (c.writer == link::serial_short) {
-            EXPECT_STREQ(r.text_8, "default") << "a short record leaves it alone";
-            EXPECT_STREQ(r.mode, "0");
+            EXPECT_EQ(r.text_8.str(), "default") << "a short record leaves it alone";
+            EXPECT_EQ(r.mode.str(), "0");
         } else {
-            EXPECT_STREQ(r.text_8, addresses ? "192.168.1.10%%%%10.0.0.1%%%%%%%" : "Eighth");
-            EXPECT_STREQ(r.mode, std::to_string(c.mode).c_str());
+            EXPECT_EQ(r.text_8.str(), addresses ? "192.168.1.10%%%%10.0.0.1%%%%%%%" : "Eighth");
+            EXPECT_EQ(r.mode.str(), std::to_string(c.mode));
         }
         if (!is_serial(c.reader)) {
-            EXPECT_STREQ(r.address_1, addresses ? "192.168.1.10" : "");
-            EXPECT_STREQ(r.address_2, addresses ? "10.0.0.1" : "");
+            EXPECT_EQ(r.address_1.str(), addresses ? "192.168.1.10" : "");
+            EXPECT_EQ(r.address_2.str(), addresses ? "10.0.0.1" : "");
             // Outside address mode the third address is the start of text_7.
-            EXPECT_STREQ(r.address_3, addresses ? "172.16.0.1" : "10.1.2.3");
+            EXPECT_EQ(r.address_3.str(), addresses ? "172.16.0.1" : "10.1.2.3");
         }
     }
 }

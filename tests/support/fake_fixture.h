@@ -11,6 +11,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "exact_buffer.h"
 #include "platform/fake.h"
 #include "text/messages.h"
 #include "wq.h"
@@ -32,35 +33,6 @@ protected:
         expect_fake_clean();
         fake::reset();
     }
-};
-
-// A heap buffer of exactly `size` bytes, filled with `fill`, so that ASan
-// reports any access past its end.
-struct exact_buffer {
-    explicit exact_buffer(std::size_t size, char fill = 'X')
-        : bytes(new char[size]), length(size) {
-        std::memset(bytes.get(), fill, size);
-    }
-    char* get() { return bytes.get(); }
-    std::string str() const { return std::string(bytes.get(), strnlen(bytes.get(), length)); }
-    std::string all() const { return std::string(bytes.get(), length); }
-    std::unique_ptr<char[]> bytes;
-    std::size_t length;
-};
-
-// A host variable of exactly sizeof(T) bytes on the heap.
-template <class T>
-struct exact_value {
-    explicit exact_value(T initial) : buffer(sizeof(T)) {
-        std::memcpy(buffer.get(), &initial, sizeof(T));
-    }
-    T* get() { return reinterpret_cast<T*>(buffer.get()); }
-    T value() const {
-        T read;
-        std::memcpy(&read, buffer.bytes.get(), sizeof(T));
-        return read;
-    }
-    exact_buffer buffer;
 };
 
 // A message as the host must read it in English and in German.

@@ -8,30 +8,9 @@
 #include <vector>
 
 #include "bt_fake_box.h"
+#include "settings_calls.h"
 
 namespace {
-
-constexpr char no_address[16] = {};  // the library reads 16 bytes (15 of the third)
-
-// The host's arguments of a write, defaulted to "nothing selected".
-struct write_args {
-    const char *text_1 = "T1", *text_2 = "T2", *text_3 = "T3", *text_4 = "T4";
-    const char *number = "12", *choice_number = "0";
-    const char *text_5 = "T5", *text_6 = "T6", *text_7 = "T7", *text_8 = "T8";
-    const char *address_1 = no_address, *address_2 = no_address, *address_3 = no_address;
-    unsigned int choice = 7;
-    unsigned char choice_byte = 0;
-    int mode = 0;
-    unsigned int fields = 0;
-    int safe = 0;
-};
-
-int write_settings(const write_args& a, char* message, int language = 0) {
-    return wq_bt_write_settings(test_box_address, a.text_1, a.text_2, a.text_3, a.text_4,
-                                a.number, a.choice_number, a.text_5, a.text_6, a.text_7,
-                                a.text_8, a.address_1, a.address_2, a.address_3, message,
-                                a.choice, a.choice_byte, a.mode, a.fields, a.safe, language);
-}
 
 // The box agrees to a write and answers its data frame of `frame_length`
 // bytes with `done`.
@@ -46,9 +25,9 @@ box_script accepts(std::size_t frame_length, const bytes& done = frame("BTWRTE_D
 bytes written_record(const write_args& a) {
     fake::reset();
     fake::link& box = bt_test_box();
-    accepts(a.safe ? 388 : 384)(box);
+    accepts(a.layout ? 388 : 384)(box);
     exact_buffer message(wq_message_size);
-    EXPECT_EQ(write_settings(a, message.get()), 0) << message.str();
+    EXPECT_EQ(a.write_bt(test_box_address, message.get()), 0) << message.str();
     expect_fake_clean();
     EXPECT_EQ(box.writes().size(), 2u);
     const bytes& data = box.writes().at(1);
@@ -90,14 +69,14 @@ TEST(BtSettings, RecordBytesForEachExample) {
                            {280, fake::text("ABCDEFGHIJKLMNOPQ")}})},
         {"safe layout, choice 4 and number",
          {.number = "123", .choice_number = "300", .choice = 4, .choice_byte = 7, .mode = -5,
-          .fields = 0x2400, .safe = 1},
+          .fields = 0x2400, .layout = 1},
          record(384, {{288, {4, 7, 0x2C, 0x01}}, {304, fake::text("9792")},  // mask 0x2640
                       {368, fake::text("1")}, {372, fake::text("123")}, {376, fake::text("-5")}})},
         {"safe layout, address mode and texts",
          {.text_1 = "Gr\xC3\xB6\xC3\x9F" "e", .text_4 = "Four", .text_7 = "Seven",
           .address_1 = "1.2.3.4\0\0\0\0\0\0\0\0", .address_2 = "5;6;7;8\0\0\0\0\0\0\0\0",
           .address_3 = "9-8-7-6\0\0\0\0\0\0\0", .mode = 3,
-          .fields = 0x1989, .safe = 1},
+          .fields = 0x1989, .layout = 1},
          record(384, {{0, fake::text("Four")}, {64, fake::text("Gr\xF6\xDF" "e")},
                       {128, fake::text("9.8.7.6")}, {192, fake::text("T5")},
                       {224, fake::text("T6")}, {256, fake::text("1.2.3.4%%%%%%%%%5.6.7.8%%%%%%%%")},
@@ -151,33 +130,16 @@ TEST(BtSettings, WriteOutcomes) {
              for (int nth = 1; nth <= 5; ++nth) fake::fail(fake::call::send, nth, 10049 + nth);
          }, 1, same("Send BT_WRITE_REQ_WORD Failed: 10054"), 0},
     }), bt_test_box, [](char* message, int language) {
-        return write_settings({}, message, language);
+        return write_args{}.write_bt(test_box_address, message, language);
     });
     check_outcomes({{"stored in the safe layout", accepts(388), 0,
                      {"[Safe] Write Settings Successful!",
                       "[Safe] Speichern der Einstellungen erfolgreich!"}, 200}},
                    bt_test_box, [](char* message, int language) {
-                       return write_settings({.safe = 1}, message, language);
+                       return write_args{.layout = 1}.write_bt(test_box_address, message,
+                                                               language);
                    });
 }
-
-struct read_outputs {
-    exact_buffer text_1{32}, text_2{32}, text_3{32}, text_4{64}, number{12}, choice_number{6},
-        text_5{32}, text_6{32}, text_7{48}, text_8{32}, mode{12}, address_1{15, 0},
-        address_2{15, 0}, address_3{15, 0};
-    int read(char* message, int safe, int language = 0) {
-        return wq_bt_read_settings(test_box_address, text_1.get(), text_2.get(), text_3.get(),
-                                   text_4.get(), number.get(), choice_number.get(), text_5.get(),
-                                   text_6.get(), text_7.get(), text_8.get(), mode.get(),
-                                   address_1.get(), address_2.get(), address_3.get(), message,
-                                   safe, language);
-    }
-    std::vector<std::string> texts() const {
-        return {text_1.str(), text_2.str(), text_3.str(), text_4.str(), text_5.str(), text_6.str(),
-                text_7.str(), text_8.str(), number.str(), choice_number.str(), mode.str(),
-                address_1.str(), address_2.str(), address_3.str()};
-    }
-};
 
 // A record is read 100 ms after the request; a short one reads as zero
 // behind its end, a failed read leaves the outputs as they were, and the
@@ -185,8 +147,8 @@ struct read_outputs {
 TEST(BtSettings, ReadOutcomes) {
     bytes short_record(200, 0);
     std::copy_n("Short", 5, short_record.begin());
-    const std::vector<std::string> short_texts = {"Short", "", "", "", "", "", "", "",
-                                                  "0",     "0", "0", "", "", ""};
+    const std::vector<std::string> short_texts = {"Short", "", "", "", "0", "0", "",
+                                                  "",      "", "", "0", "", "", ""};
     check_outcomes(with_connection_failures({
         {"short record", answers_tag("BTREAD_REQ", frame(short_record) + frame("late")), 0,
          {"Read User Settings Success!", "Einstellungen erfolgreich gelesen!"}, 200},
@@ -195,7 +157,7 @@ TEST(BtSettings, ReadOutcomes) {
          same("Send BT_READ_REQ_WORD Failed: 10054"), 100},
     }), bt_test_box, [&](char* message, int language) {
         read_outputs out;
-        const int status = out.read(message, 0, language);
+        const int status = out.read_bt(test_box_address, message, 0, language);
         if (status == 0) {
             EXPECT_EQ(out.texts(), short_texts);
         } else {
@@ -211,10 +173,10 @@ TEST(BtSettings, OverlongFieldsStayInsideHostBuffers) {
     answers_tag("BTREAD_REQ", frame(bytes(384, 'Z')) + frame("X"))(bt_test_box());
     read_outputs out;
     exact_buffer message(wq_message_size);
-    ASSERT_EQ(out.read(message.get(), 1), 0);
+    ASSERT_EQ(out.read_bt(test_box_address, message.get(), 1), 0);
     const std::string z31(31, 'Z');
-    EXPECT_EQ(out.texts(), (std::vector<std::string>{z31, z31, z31, std::string(63, 'Z'), z31, z31,
-                                                     std::string(39, 'Z'), z31, "ZZZZ", "23130",
+    EXPECT_EQ(out.texts(), (std::vector<std::string>{z31, z31, z31, std::string(63, 'Z'), "ZZZZ",
+                                                     "23130", z31, z31, std::string(39, 'Z'), z31,
                                                      "ZZZZZZZZ", "", "", ""}));
     expect_fake_clean();
     fake::reset();

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "fake_fixture.h"
+#include "settings_calls.h"
 
 namespace {
 
@@ -14,18 +15,6 @@ const bytes read_block = fake::repeat(0x2B, 32);
 const bytes write_block = fake::repeat(0x3F, 32);
 const bytes write_ack = fake::with_zero("DOWNLOAD_S");
 const bytes write_done = fake::with_zero("DOWNLOAD_E");
-
-// Host outputs of a read, as small as the host may make them.
-struct read_outputs {
-    exact_buffer text_1{32}, text_2{32}, text_3{32}, text_4{64}, number{12}, choice_number{6},
-        text_5{32}, text_6{32}, text_7{48}, text_8{32}, mode{12};
-    int read(char* message, int short_format, int language) {
-        return wq_read_settings(1, text_1.get(), text_2.get(), text_3.get(), text_4.get(),
-                                number.get(), choice_number.get(), text_5.get(), text_6.get(),
-                                text_7.get(), text_8.get(), mode.get(), message, short_format,
-                                language);
-    }
-};
 
 TEST(SerialSettings, ReadOutcomes) {
     check_outcomes({
@@ -37,8 +26,7 @@ TEST(SerialSettings, ReadOutcomes) {
         {"record read", answers(read_block, bytes(380), 30), 0,
          {"Read User Settings Success!", "Einstellungen erfolgreich gelesen!"}, 30},
     }, com1, [](char* message, int language) {
-        read_outputs out;
-        return out.read(message, 0, language);
+        return read_outputs().read_serial(1, message, 0, language);
     });
 }
 
@@ -67,8 +55,7 @@ TEST(SerialSettings, WriteOutcomes) {
         {"stored", acked(write_done), 0,
          {"Write Settings Successful!", "Speichern der Einstellungen erfolgreich!"}, 500},
     }, com1, [](char* message, int language) {
-        return wq_write_settings(1, "", "", "", "", "", "", "", "", "", "", message, 9, 0, 0, 0,
-                                 0, language);
+        return write_args{}.write_serial(1, message, language);
     });
 }
 
@@ -90,28 +77,12 @@ TEST(SerialSettings, RestoreOutcomes) {
     });
 }
 
-struct write_args {
-    unsigned int fields = 0;
-    unsigned int choice = 9;
-    int choice_byte = 0;
-    const char* choice_number = "";
-    const char* number = "";
-    const char* text_1 = "";
-    const char* text_3 = "";
-    const char* text_7 = "";
-    const char* text_8 = "";
-    int mode = 0;
-    int short_format = 1;
-};
-
 bytes record_written(const write_args& a) {
     fake::reset();
     fake::link& box = com1().expect(write_block).reply(write_ack)
-                          .expect_any(a.short_format ? 344 : 380).reply(write_done);
+                          .expect_any(a.layout ? 344 : 380).reply(write_done);
     char message[wq_message_size];
-    EXPECT_EQ(wq_write_settings(1, a.text_1, "two", a.text_3, "four", a.number, a.choice_number,
-                                "five", "six", a.text_7, a.text_8, message, a.choice,
-                                a.choice_byte, a.mode, a.short_format, a.fields, 0), 0);
+    EXPECT_EQ(a.write_serial(1, message), 0);
     expect_fake_clean();
     return box.writes().size() == 2 ? box.writes()[1] : bytes{};
 }
@@ -124,51 +95,50 @@ bytes record_with(bool short_format, std::vector<std::pair<std::size_t, bytes>> 
     return record;
 }
 
+// Each row's record: zeros, `one` set, and the row's bytes in place.
 TEST(SerialSettings, RecordsWritten) {
     const std::size_t mask = 336;  // short format
     const char* utf8 = "Gr\xC3\xB6\xC3\x9F" "e";
     struct row {
         const char* what;
         write_args args;
-        bytes expected;
+        std::vector<std::pair<std::size_t, bytes>> expected;
     } const rows[] = {
-        {"nothing selected", {}, record_with(true, {{mask, {0x00, 0x02}}})},
-        {"text_5 and text_6", {.fields = 0x0180},
-         record_with(true, {{216, fake::text("five")}, {248, fake::text("six")},
-                            {mask, {0x80, 0x03}}})},
-        {"text_7 and its copies", {.fields = 0x0800, .text_7 = "ABC"},
-         record_with(true, {{280, fake::text("ABC")}, {160, fake::text("ABC")},
-                            {168, fake::text("ABC")}, {mask, {0x30, 0x0A}}})},
-        {"choice 4", {.choice = 4, .choice_byte = 0x107, .choice_number = "1000"},
-         record_with(true, {{200, {4, 7, 0xE8, 0x03}}, {mask, {0x40, 0x02}}})},
-        {"choice 2", {.choice = 2, .choice_byte = 7, .choice_number = "1000"},
-         record_with(true, {{200, {2}}, {mask, {0x40, 0x02}}})},
-        {"choice 5", {.choice = 5, .choice_byte = 7, .choice_number = "1000"},
-         record_with(true, {{mask, {0x00, 0x02}}})},
-        {"number -1", {.fields = 0x0400, .number = " -1x"},
-         record_with(true, {{332, {0xFF, 0xFF}}, {mask, {0x00, 0x06}}})},
-        {"UTF-8 converted for text_1 only", {.fields = 0x0005, .text_1 = utf8, .text_3 = utf8},
-         record_with(true, {{0, {0x47, 0x72, 0xF6, 0xDF, 0x65}}, {64, fake::text(utf8)},
-                            {mask, {0x05, 0x02}}})},
-        {"long-only bits in the short format", {.fields = 0x3000, .text_8 = "EIGHT", .mode = 5},
-         record_with(true, {{mask, {0x00, 0x02}}})},
-        {"text_8 and mode in the long format",
-         {.fields = 0x3000, .text_8 = "EIGHT", .mode = -2, .short_format = 0},
-         record_with(false, {{328, fake::text("EIGHT")}, {368, {0xFE, 0xFF, 0xFF, 0xFF}},
-                             {372, {0x00, 0x32}}})},
+        {"nothing selected", {.layout = 1}, {{mask, {0x00, 0x02}}}},
+        {"text_5 and text_6", {.fields = 0x0180, .layout = 1},
+         {{216, fake::text("T5")}, {248, fake::text("T6")}, {mask, {0x80, 0x03}}}},
+        {"text_7 and its copies", {.text_7 = "ABC", .fields = 0x0800, .layout = 1},
+         {{280, fake::text("ABC")}, {160, fake::text("ABC")}, {168, fake::text("ABC")},
+          {mask, {0x30, 0x0A}}}},
+        {"choice 4", {.choice_number = "1000", .choice = 4, .choice_byte = 0x107, .layout = 1},
+         {{200, {4, 7, 0xE8, 0x03}}, {mask, {0x40, 0x02}}}},
+        {"choice 2", {.choice_number = "1000", .choice = 2, .choice_byte = 7, .layout = 1},
+         {{200, {2}}, {mask, {0x40, 0x02}}}},
+        {"choice 5", {.choice_number = "1000", .choice = 5, .choice_byte = 7, .layout = 1},
+         {{mask, {0x00, 0x02}}}},
+        {"number -1", {.number = " -1x", .fields = 0x0400, .layout = 1},
+         {{332, {0xFF, 0xFF}}, {mask, {0x00, 0x06}}}},
+        {"UTF-8 converted for text_1 only",
+         {.text_1 = utf8, .text_3 = utf8, .fields = 0x0005, .layout = 1},
+         {{0, {0x47, 0x72, 0xF6, 0xDF, 0x65}}, {64, fake::text(utf8)}, {mask, {0x05, 0x02}}}},
+        {"long-only bits in the short format",
+         {.text_8 = "EIGHT", .mode = 5, .fields = 0x3000, .layout = 1}, {{mask, {0x00, 0x02}}}},
+        {"text_8 and mode in the long format", {.text_8 = "EIGHT", .mode = -2, .fields = 0x3000},
+         {{328, fake::text("EIGHT")}, {368, {0xFE, 0xFF, 0xFF, 0xFF}}, {372, {0x00, 0x32}}}},
         {"over-long texts cut to their field",
-         {.fields = 0x1801, .text_1 = "1234567890123456789012345678901234567890",
-          .text_7 = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz", .short_format = 0},
-         record_with(false, {{0, fake::text("1234567890123456789012345678901")},
-                             {280, fake::text("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstu")},
-                             {160, fake::text("ABCDEF")}, {168, fake::text("ABCDEFGHIJKLMN")},
-                             {372, {0x31, 0x1A}}})},
+         {.text_1 = "1234567890123456789012345678901234567890",
+          .text_7 = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz", .fields = 0x1801},
+         {{0, fake::text("1234567890123456789012345678901")},
+          {280, fake::text("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstu")},
+          {160, fake::text("ABCDEF")}, {168, fake::text("ABCDEFGHIJKLMN")},
+          {328, fake::text("T8")}, {372, {0x31, 0x1A}}}},
     };
     for (const row& r : rows) {
         SCOPED_TRACE(r.what);
         const bytes written = record_written(r.args);
-        ASSERT_EQ(written.size(), r.expected.size());
-        const auto differ = std::mismatch(written.begin(), written.end(), r.expected.begin());
+        const bytes expected = record_with(r.args.layout, r.expected);
+        ASSERT_EQ(written.size(), expected.size());
+        const auto differ = std::mismatch(written.begin(), written.end(), expected.begin());
         EXPECT_TRUE(differ.first == written.end()) << "offset " << differ.first - written.begin();
     }
     fake::reset();
@@ -205,7 +175,7 @@ TEST(SerialSettings, RecordsReadBackIntoHostTexts) {
         com1().expect(read_block).reply(r.record);
         read_outputs out;
         exact_buffer message(wq_message_size);
-        EXPECT_EQ(out.read(message.get(), r.short_format, 0), r.status);
+        EXPECT_EQ(out.read_serial(1, message.get(), r.short_format), r.status);
         EXPECT_EQ((std::vector<std::string>{out.text_1.str(), out.text_4.str(), out.text_7.str(),
                                             out.number.str(), out.choice_number.str(),
                                             out.text_8.str(), out.mode.str()}),
