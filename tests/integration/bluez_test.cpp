@@ -13,7 +13,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -76,11 +75,8 @@ protected:
     void start_bluetoothd(const std::string& parameters) {
         ASSERT_TRUE(bluetoothd.start({python, "-m", "dbusmock", "--template", BLUEZ_MOCK_TEMPLATE,
                                       "-p", parameters}, path("bluetoothd.log")));
-        const auto deadline = std::chrono::steady_clock::now() + 20s;
-        while (!bus_has_owner("org.bluez")) {
-            ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "mock bluetoothd did not start";
-            std::this_thread::sleep_for(20ms);
-        }
+        ASSERT_TRUE(eventually([] { return bus_has_owner("org.bluez"); }, 20s))
+            << "mock bluetoothd did not start";
     }
     std::string box_parameters(const std::string& devices) {
         return R"({"adapters": [["hci1", true], ["hci0", false]], "box_dir": ")" + dir.path() +

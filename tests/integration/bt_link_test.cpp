@@ -23,7 +23,6 @@ constexpr BTH_ADDR box_address = 0x0011223344AAull;
 
 class BtLinkIntegration : public BoxTest {
 protected:
-    scoped_env bt_dir{"WQ_BT_DIR", dir.path()};
     char message[wq_message_size] = {};
 };
 

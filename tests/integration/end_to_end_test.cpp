@@ -23,8 +23,6 @@ constexpr BTH_ADDR box_address = 0x0011223344AA;  // and listens as 00:11:22:33:
 
 class EndToEnd : public BoxTest {
 protected:
-    scoped_env com_dir{"WQ_COM_DIR", dir.path()};
-    scoped_env bt_dir{"WQ_BT_DIR", dir.path()};
     char message[wq_message_size] = {};
 };
 

@@ -61,7 +61,6 @@ TEST_F(NotOurs, HostDescriptorsAreNeitherUsedNorClosed) {
 
 // A host that closed its standard input still gets a port above 2.
 TEST_F(NotOurs, NoPortIsHandedOutOnAStandardStream) {
-    scoped_env com_dir("WQ_COM_DIR", dir.path());
     pty_peer box(dir.path(), "COM1");
     const int saved_stdin = ::dup(0);
     ::close(0);
@@ -76,7 +75,6 @@ TEST_F(NotOurs, NoPortIsHandedOutOnAStandardStream) {
 
 // A port whose line hung up is still the library's to close.
 TEST_F(NotOurs, AHungUpPortIsStillClosed) {
-    scoped_env com_dir("WQ_COM_DIR", dir.path());
     auto box = std::make_unique<pty_peer>(dir.path(), "COM1");
     int handle = 0;
     ASSERT_EQ(wq_ota_open_port(1, message, 0, &handle), 0) << message;
@@ -88,7 +86,6 @@ TEST_F(NotOurs, AHungUpPortIsStillClosed) {
 // A socket value that was closed, and whose number a file now has: a second
 // disconnect must leave the file alone.
 TEST_F(NotOurs, AStaleSocketValueClosesNothing) {
-    scoped_env bt_dir("WQ_BT_DIR", dir.path());
     start_box();  // answers the connect handshake at 00:11:22:33:44:AA
     unsigned int socket = 0;
     ASSERT_EQ(wq_bt_ota_connect(0x0011223344AAull, &socket, message, 0), 0) << message;

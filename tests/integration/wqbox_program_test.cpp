@@ -9,7 +9,6 @@
 #include <chrono>
 #include <filesystem>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -34,10 +33,7 @@ TEST_P(WqboxProgram, StopsCleanlyOnSignal) {
     const pid_t pid = run_program({"--com-dir", dir.path(), "--bt-dir", dir.path(), "--com", "4",
                                    "--name", "Signal test"});
     ASSERT_GT(pid, 0);
-    const auto deadline = std::chrono::steady_clock::now() + 5s;
-    while (devices_text(dir.path()).empty() && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(10ms);
-    }
+    eventually([&] { return !devices_text(dir.path()).empty(); }, 5s);
     EXPECT_EQ(devices_text(dir.path()), "00:11:22:33:44:AA Signal test\n");
     {
         scoped_env com_dir("WQ_COM_DIR", dir.path());

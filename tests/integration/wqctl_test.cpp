@@ -227,11 +227,7 @@ const row rows[] = {
      {"/nonexistent/tty: No such file or directory: no such device"}},
 };
 
-class Wqctl : public BoxTest, public ::testing::WithParamInterface<row> {
-protected:
-    scoped_env com_dir{"WQ_COM_DIR", dir.path()};
-    scoped_env bt_dir{"WQ_BT_DIR", dir.path()};
-};
+class Wqctl : public BoxTest, public ::testing::WithParamInterface<row> {};
 
 TEST_P(Wqctl, PrintsAndKeeps) {
     const row& r = GetParam();
@@ -288,10 +284,8 @@ TEST(WqctlInterrupt, PrintsJsonAndRemovesItsDirectory) {
     const std::string out = files.path() + "/out";
     const pid_t pid = spawn_wqctl({"--sim", "--json", "battery"}, out, "/dev/null");
     ASSERT_GT(pid, 0);
-    const auto deadline = std::chrono::steady_clock::now() + 5s;
-    while (std::filesystem::is_empty(tmp.path()) && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(10ms);
-    ASSERT_FALSE(std::filesystem::is_empty(tmp.path())) << "the emulated box's directory";
+    ASSERT_TRUE(eventually([&] { return !std::filesystem::is_empty(tmp.path()); }, 5s))
+        << "the emulated box's directory";
     std::this_thread::sleep_for(200ms);  // the battery request is under way
     kill(pid, SIGINT);
     EXPECT_EQ(wait_exit(pid), 128 + SIGINT);

@@ -7,7 +7,6 @@
 #include <functional>
 #include <memory>
 #include <string>
-#include <thread>
 
 #include "box.h"
 #include "pty_peer.h"
@@ -35,14 +34,12 @@ protected:
     // Waits for what the box does with a request it does not answer: the
     // host may be done before the box has read it.
     bool box_reaches(const std::function<bool(const wqbox::box_state&)>& done) {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-        while (!done(box->state())) {
-            if (std::chrono::steady_clock::now() > deadline) return false;
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        return true;
+        return eventually([&] { return done(box->state()); }, std::chrono::seconds(2));
     }
 
     temp_dir dir;
+    // Where the library under test looks for the box's links.
+    scoped_env com_dir{"WQ_COM_DIR", dir.path()};
+    scoped_env bt_dir{"WQ_BT_DIR", dir.path()};
     std::unique_ptr<wqbox::emulator> box;
 };

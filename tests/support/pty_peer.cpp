@@ -14,6 +14,7 @@
 #include <iterator>
 #include <stdexcept>
 #include <system_error>
+#include <thread>
 
 extern char** environ;
 
@@ -40,6 +41,15 @@ int wait_exit(pid_t pid) {
 std::string file_text(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+bool eventually(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
 }
 
 temp_dir::temp_dir() {

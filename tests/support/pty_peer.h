@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,8 @@ pid_t spawn(std::vector<std::string> args, const std::string& out, const std::st
 // The child's exit code, or -1 when it did not exit by itself.
 int wait_exit(pid_t pid);
 std::string file_text(const std::string& path);
+// Polls `done` until it holds, for at most `timeout`; whether it held.
+bool eventually(const std::function<bool()>& done, std::chrono::milliseconds timeout);
 
 // A fresh temporary directory, removed with everything in it at the end.
 class temp_dir {
