@@ -3,8 +3,9 @@
 // serial formats, both Bluetooth layouts), the firmware updates and
 // usage-log downloads over both links, the battery read, the flush, and the
 // Bluetooth receive itself (framed and raw, into a payload buffer of any
-// size). Every output is a heap block of exactly its size; every run ends
-// with the check that nothing leaked.
+// size); usage records are unpacked in every mode. Also the host's value
+// conversion on any 8 bytes. Every output is a heap block of exactly its
+// size; every run ends with the check that nothing leaked.
 #include "bluetooth/bt_link.h"
 #include "harness.h"
 #include "platform/fake.h"
@@ -13,7 +14,7 @@ namespace {
 
 enum exchange {
     probe, serial_settings, bt_settings, serial_firmware, serial_usage, bt_firmware, bt_usage,
-    battery, flush, bt_receive, count
+    battery, flush, bt_receive, flowrate, count
 };
 
 // What the input chooses besides the exchange: the record format or layout
@@ -147,6 +148,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FuzzedDataProvider in(data, size);
     fake::reset();
     const auto which = static_cast<exchange>(in.ConsumeIntegralInRange<int>(0, count - 1));
+    if (which == flowrate) {  // any length and cut; the text is 8 bytes
+        const int length = in.ConsumeIntegralInRange<int>(-1, 9);
+        const int cut = in.ConsumeIntegralInRange<int>(-1, 9);
+        char value[8] = {};
+        in.ConsumeData(value, sizeof value);
+        wq_convert_flowrate_to_double(value, length, cut);
+        return 0;
+    }
     const choices c{in.ConsumeBool(), in.ConsumeBool(),
                     in.ConsumeIntegralInRange<std::size_t>(1, 1100),
                     in.ConsumeIntegralInRange<int>(1, 12), in.ConsumeIntegralInRange<int>(-1, 2),
@@ -175,6 +184,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             break;
         }
         case flush:
+        case flowrate:
         case count: wq_bt_force_flush(fuzz::box_address, message.get(), 0); break;
     }
     message.must_be_terminated("message not terminated");
