@@ -66,6 +66,7 @@ struct row {
     state_check check = nullptr;  // what the held box keeps afterwards
     bool (*settled)(const wqbox::box_state&) = nullptr;  // for commands the box does not answer
     std::uint32_t baud = 0;                               // the held box's pace; 0: unpaced
+    int at_least_s = 0;  // the protocol's waits: the run may take longer, never less
 };
 void PrintTo(const row& r, std::ostream* os) { *os << r.name; }
 
@@ -194,7 +195,7 @@ const row rows[] = {
      {"Widerherstellung Standard Nutzereinstellungen erfolgreich!"}, {}, nullptr, defaults_restored},
     {"defaults_bt", over(bt, {"settings", "defaults"}), 0, {"Restore Default User Settings Success!"}, {}, nullptr,
      defaults_restored},
-    {"battery", over(bt, {"battery"}), 0, {"85"}},  // ten seconds by protocol
+    {"battery", over(bt, {"battery"}), 0, {"85"}, {}, nullptr, nullptr, nullptr, 0, 10},
     {"usage_settings_count", over(bt, {"usage-settings", "count"}), 0, {"count:  8\n"}},
     {"usage_settings_write", over(bt, {"usage-settings", "write", "--hex", "01 02 0a ff"}), 0, {"4 bytes written"}, {},
      nullptr, [](const auto& s, auto&) { EXPECT_EQ(s.usage_settings, (std::vector<unsigned char>{1, 2, 10, 255})); }},
@@ -213,7 +214,8 @@ const row rows[] = {
     {"bt_request_missed_once", over(bt, {"settings", "write", "--text-1", "x"}), 0, {"Write Settings Successful!"},
      {}, "BTWRTE_REQ:silent@1"},
     // Failures say what to do.
-    {"busy", over(bt, {"flush"}), 1, {}, {"Reason: in use.", "give --retry N"}, "BT_TAP_SPL:busy@1"},
+    {"busy", over(bt, {"flush"}), 1, {}, {"Reason: in use.", "give --retry N"}, "BT_TAP_SPL:busy@1",
+     nullptr, nullptr, 0, 1},
     {"busy_retried", over(bt, {"--retry", "2", "flush"}), 0, {"stagnation flush started"},
      {"the box is in use; asking again in 1 s (1 of 2)"}, "BT_TAP_SPL:busy@1",
      [](const auto& s, auto&) { EXPECT_EQ(s.count.flushes, 1u); }},
@@ -241,7 +243,9 @@ TEST_P(Wqctl, PrintsAndKeeps) {
     std::ofstream(path(image_name)).write(reinterpret_cast<const char*>(image.data()), image.size());
     arguments args;
     for (const std::string& a : r.args) args.push_back(expand(a, dir.path()));
+    const auto start = std::chrono::steady_clock::now();
     const run_result got = run_wqctl(args);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::seconds(r.at_least_s));
     EXPECT_EQ(got.code, r.code) << got.out << got.err;
     for (const auto& [parts, text] : {std::pair{&r.out, &got.out}, std::pair{&r.err, &got.err}}) {
         for (const std::string& part : *parts)
