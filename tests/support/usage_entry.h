@@ -49,4 +49,15 @@ struct entry_outputs {
         return number.str() + "|" + water.str() + "|" + text.str() + "|" + product_1.str() + "|" +
                product_2.str() + "|" + water_2.str() + "|" + water_3.str();
     }
+    // What a fetch of the sample record with `status` leaves: nothing when it
+    // failed, else its texts with `entry_number`, and `entry_key` (or none).
+    void expect_fetched(int status, const std::string& entry_number,
+                        const std::string& entry_key) {
+        if (status == 1) {
+            EXPECT_EQ(all(), entry_outputs().all()) << "a failed fetch touches no output";
+            return;
+        }
+        EXPECT_EQ(texts(), entry_number + "|1.25|Usage|0|0|20|31");
+        EXPECT_EQ(key.all(), entry_key + std::string(40 - entry_key.size(), '\0'));
+    }
 };
