@@ -105,11 +105,10 @@ TEST(BtFirmware, ChunksGoOutAsTheyStand) {
           }, 0, earlier_message, 0, 1}, 6, 10},
         {{"empty chunk", nothing, 0, earlier_message, 0, 1}, 0, 4},
         {{"send fails", failing(fake::call::send, 1, 10055), 1,
-          {"Send OTA-Data Failed.10055", "Senden OTA-Daten fehlgeschlagen.10055"}, 0}, 4, 0},
+          bt_send_failed("OTA-Data", 10055, "OTA-Daten"), 0}, 4, 0},
         // A negative length names no chunk: refused as a buffer the socket
         // layer cannot use, with nothing sent.
-        {{"negative length", nothing, 1,
-          {"Send OTA-Data Failed.10014", "Senden OTA-Daten fehlgeschlagen.10014"}, 0, 0}, -1, 0},
+        {{"negative length", nothing, 1, bt_send_failed("OTA-Data", 10014, "OTA-Daten"), 0, 0}, -1, 0},
     };
     check_rows(chunks, bt_test_box, [](const chunk& c, char* message, int language) {
         const char image[] = "0123456789abcdef";
