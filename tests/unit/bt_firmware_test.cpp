@@ -108,7 +108,8 @@ TEST(BtFirmware, ChunksGoOutAsTheyStand) {
           bt_send_failed("OTA-Data", 10055, "OTA-Daten"), 0}, 4, 0},
         // A negative length names no chunk: refused as a buffer the socket
         // layer cannot use, with nothing sent.
-        {{"negative length", nothing, 1, bt_send_failed("OTA-Data", 10014, "OTA-Daten"), 0, 0}, -1, 0},
+        {{"negative length", nothing, 1,
+          bt_send_failed("OTA-Data", 10014, "OTA-Daten"), 0, 0}, -1, 0},
     };
     check_rows(chunks, bt_test_box, [](const chunk& c, char* message, int language) {
         const char image[] = "0123456789abcdef";
