@@ -65,7 +65,7 @@ struct row {
     const char* fault = nullptr;  // the held box's fault
     state_check check = nullptr;  // what the held box keeps afterwards
     bool (*settled)(const wqbox::box_state&) = nullptr;  // for commands the box does not answer
-    std::uint32_t baud = 0;                               // the held box's pace; 0: unpaced
+    wqbox::config box = {};                               // the held box, its links aside
     int at_least_s = 0;  // the protocol's waits: the run may take longer, never less
 };
 void PrintTo(const row& r, std::ostream* os) { *os << r.name; }
@@ -152,7 +152,7 @@ const row rows[] = {
     // verify request comes before the box has the image.
     {"firmware_serial", {"--port", "1", "firmware", "update", "{dir}/image.bin"}, 0,
      {"5000 bytes in ", " bytes/s, CRC-32 0x", "verified by the box"}, {}, nullptr, image_verified,
-     nullptr, 57600},
+     nullptr, {.baud = 57600}},
     {"firmware_bt", over(bt, {"--json", "firmware", "update", "{dir}/image.bin"}), 0,
      {R"("length":5000,"crc32":)", R"("chunk_size":1024,"seconds":)"}, {}, nullptr, image_verified},
     {"firmware_step", {"--port", "1", "firmware", "update", "{dir}/image.bin"}, 1, {},
@@ -195,7 +195,7 @@ const row rows[] = {
      {"Widerherstellung Standard Nutzereinstellungen erfolgreich!"}, {}, nullptr, defaults_restored},
     {"defaults_bt", over(bt, {"settings", "defaults"}), 0, {"Restore Default User Settings Success!"}, {}, nullptr,
      defaults_restored},
-    {"battery", over(bt, {"battery"}), 0, {"85"}, {}, nullptr, nullptr, nullptr, 0, 10},
+    {"battery", over(bt, {"battery"}), 0, {"85"}, {}, nullptr, nullptr, nullptr, {}, 10},
     {"usage_settings_count", over(bt, {"usage-settings", "count"}), 0, {"count:  8\n"}},
     {"usage_settings_write", over(bt, {"usage-settings", "write", "--hex", "01 02 0a ff"}), 0, {"4 bytes written"}, {},
      nullptr, [](const auto& s, auto&) { EXPECT_EQ(s.usage_settings, (std::vector<unsigned char>{1, 2, 10, 255})); }},
@@ -214,8 +214,8 @@ const row rows[] = {
     {"bt_request_missed_once", over(bt, {"settings", "write", "--text-1", "x"}), 0, {"Write Settings Successful!"},
      {}, "BTWRTE_REQ:silent@1"},
     // Failures say what to do.
-    {"busy", over(bt, {"flush"}), 1, {}, {"Reason: in use.", "give --retry N"}, "BT_TAP_SPL:busy@1",
-     nullptr, nullptr, 0, 1},
+    {"busy", over(bt, {"flush"}), 1, {}, {"Reason: in use.", "give --retry N"}, nullptr,
+     [](const auto& s, auto&) { EXPECT_EQ(s.count.flushes_refused, 1u); }, nullptr, {.in_use = true}, 1},
     {"busy_retried", over(bt, {"--retry", "2", "flush"}), 0, {"stagnation flush started"},
      {"the box is in use; asking again in 1 s (1 of 2)"}, "BT_TAP_SPL:busy@1",
      [](const auto& s, auto&) { EXPECT_EQ(s.count.flushes, 1u); }},
@@ -234,10 +234,8 @@ class Wqctl : public BoxTest, public ::testing::WithParamInterface<row> {};
 TEST_P(Wqctl, PrintsAndKeeps) {
     const row& r = GetParam();
     if (r.args.empty() || r.args[0] != "--sim") {
-        wqbox::config cfg;
-        cfg.baud = r.baud;
-        if (r.fault) start_box_with_fault(r.fault, cfg);
-        else start_box(cfg);
+        if (r.fault) start_box_with_fault(r.fault, r.box);
+        else start_box(r.box);
     }
     const auto image = test_image();
     std::ofstream(path(image_name)).write(reinterpret_cast<const char*>(image.data()), image.size());

@@ -27,14 +27,15 @@ enum class serial_format { short_record, long_record };
 // Which layout a Bluetooth settings read is answered in.
 enum class bt_layout { standard, safe, last_written };
 
+// Every member has an initializer, so a caller names only what it changes: {.baud = 57600}.
 struct config {
     // Serial side: off when com_dir is empty.
-    std::string com_dir;
+    std::string com_dir = {};
     int com_port = 1;
     std::string identification = "WQBOX 1.0 SN 10001";
 
     // Bluetooth side: off when bt_dir is empty.
-    std::string bt_dir;
+    std::string bt_dir = {};
     std::string bt_address = "00:11:22:33:44:AA";
     std::string name = "WQ Box";
     std::string greeting = "WQBOX ready";
@@ -52,8 +53,8 @@ struct config {
     // The largest image the box keeps; a longer one fails its verify.
     std::size_t firmware_capacity = 16u << 20;
 
-    std::vector<fault> faults;
-    transcript_sink transcript;  // empty: no transcript
+    std::vector<fault> faults = {};
+    transcript_sink transcript = {};  // empty: no transcript
 };
 
 // How often the box was asked for the things that leave no other trace.
