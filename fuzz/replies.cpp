@@ -75,7 +75,9 @@ void read_settings(bool bluetooth, int layout, char* message) {
 struct fetch_outputs {
     fuzz::output number{32, true}, water{16, true}, text{32, true}, product_1{8, true},
         product_2{8, true}, water_2{8, true}, water_3{8, true}, key{40, true};
-    void must_be_terminated() const {
+    // `status` is the fetch's: 1 for a failed exchange, else what the record unpacked to.
+    void must_be_terminated(int status) const {
+        if (status < 0 || (status > 3 && status != 9)) fuzz::fail("a fetch status outside 0-3, 9");
         for (const fuzz::output* out : {&number, &water, &text, &product_1, &product_2, &water_2,
                                         &water_3, &key}) {
             out->must_be_terminated("a usage-log output");
@@ -96,10 +98,10 @@ void serial_run(exchange which, const choices& c, char* message) {
     wq_use_data_req(handle, &entries, message, 0);
     for (int i = 0; i < 3; ++i) {
         fetch_outputs out;
-        wq_use_data_fetch(handle, c.product_mode, c.water_variant, out.number.get(),
-                          out.water.get(), out.text.get(), out.product_1.get(), out.product_2.get(),
-                          out.water_2.get(), out.water_3.get(), out.key.get(), message, 0);
-        out.must_be_terminated();
+        out.must_be_terminated(wq_use_data_fetch(
+            handle, c.product_mode, c.water_variant, out.number.get(), out.water.get(), out.text.get(),
+            out.product_1.get(), out.product_2.get(), out.water_2.get(), out.water_3.get(), out.key.get(),
+            message, 0));
     }
     wq_use_data_done(handle, message, 0);
     wq_force_close_handle(0, nullptr, 0, handle);
@@ -133,11 +135,10 @@ void bt_run(exchange which, const choices& c, char* message) {
     wq_bt_use_data_req(socket, &entries, message, 0);
     for (int repeat = 0; repeat < 2; ++repeat) {
         fetch_outputs out;
-        wq_bt_use_data_fetch(socket, c.product_mode, c.water_variant, out.number.get(),
-                             out.water.get(), out.text.get(), out.product_1.get(),
-                             out.product_2.get(), out.water_2.get(), out.water_3.get(),
-                             out.key.get(), message, repeat, 0);
-        out.must_be_terminated();
+        out.must_be_terminated(wq_bt_use_data_fetch(
+            socket, c.product_mode, c.water_variant, out.number.get(), out.water.get(), out.text.get(),
+            out.product_1.get(), out.product_2.get(), out.water_2.get(), out.water_3.get(), out.key.get(),
+            message, repeat, 0));
     }
     wq_bt_use_data_done(socket, message, 0);  // closes the connection
 }
@@ -184,8 +185,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             break;
         }
         case flush:
-        case flowrate:
-        case count: wq_bt_force_flush(fuzz::box_address, message.get(), 0); break;
+        case flowrate:  // (returned above)
+        case count:     // (not an exchange)
+            wq_bt_force_flush(fuzz::box_address, message.get(), 0); break;
     }
     message.must_be_terminated("message not terminated");
     if (!fake::balanced()) fuzz::fail("a port, socket, lookup, heap block or start-up leaked");
