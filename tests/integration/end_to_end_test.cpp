@@ -1,6 +1,6 @@
 // The settings calls against the box emulator, over real ptys and sockets:
-// every record format and layout, written over one link and read back over
-// another. The other commands run end to end through wqctl (wqctl_test.cpp).
+// every record format and layout, written and read back over one link or
+// across the two. The other commands run end to end through wqctl (wqctl_test.cpp).
 #include <gtest/gtest.h>
 
 #include <string>

@@ -6,7 +6,6 @@
 
 #include <cstring>
 #include <functional>
-#include <memory>
 #include <string>
 #include <type_traits>
 #include <vector>

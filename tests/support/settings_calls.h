@@ -9,7 +9,7 @@
 #include "exact_buffer.h"
 #include "wq.h"
 
-// The library reads 16 bytes of the first two addresses and 15 of the third.
+// The library reads up to 16 bytes of the first two addresses and all 15 of the third.
 inline constexpr char no_address[16] = {};
 
 struct write_args {

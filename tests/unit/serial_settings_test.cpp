@@ -95,7 +95,6 @@ bytes record_with(bool short_format, std::vector<std::pair<std::size_t, bytes>> 
     return record;
 }
 
-// Each row's record: zeros, `one` set, and the row's bytes in place.
 TEST(SerialSettings, RecordsWritten) {
     const std::size_t mask = 336;  // short format
     const char* utf8 = "Gr\xC3\xB6\xC3\x9F" "e";

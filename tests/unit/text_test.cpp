@@ -42,7 +42,7 @@ TEST(Messages, ReplaceAppendAndStayInsideTheBuffer) {
     EXPECT_EQ(message.str(), std::string(127, 'y'));
 }
 
-// As atof reads in the "C" locale, whatever the host's locale.
+// As atof reads in the "C" locale: the number ends at anything else, a decimal comma too.
 TEST(Flowrate, ReadsTheLeadingNumberOfTheCutText) {
     struct row {
         const char* text;

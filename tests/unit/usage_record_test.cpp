@@ -3,7 +3,6 @@
 
 #include <string>
 #include <tuple>
-#include <vector>
 
 #include "usage_entry.h"
 
@@ -55,7 +54,7 @@ TEST(UsageRecord, WhatTravelsOfARecord) {
          "42|" + long_water},
     };
     for (const row& r : rows) {
-        SCOPED_TRACE(r.texts);
+        SCOPED_TRACE(testing::Message() << "row " << &r - rows);
         entry_outputs out;
         const bytes record = usage_record(r.record);
         EXPECT_EQ(util_unpack_usage_record(record.data(), r.product_mode, 0, out.view(),
