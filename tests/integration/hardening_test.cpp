@@ -84,14 +84,20 @@ TEST_F(NotOurs, AHungUpPortIsStillClosed) {
 }
 
 // A socket value that was closed, and whose number a file now has: a second
-// disconnect must leave the file alone.
+// disconnect must leave the file alone. The box's threads are stopped first
+// and the file is placed on the number with dup2, so no other open of this
+// process can take the freed number in between.
 TEST_F(NotOurs, AStaleSocketValueClosesNothing) {
     start_box();  // answers the connect handshake at 00:11:22:33:44:AA
     unsigned int socket = 0;
     ASSERT_EQ(wq_bt_ota_connect(0x0011223344AAull, &socket, message, 0), 0) << message;
+    box.reset();
     wq_bt_ota_disconnect(socket);
-    const int file = ::open((dir.path() + "/reused").c_str(), O_RDWR | O_CREAT, 0600);
-    ASSERT_EQ(file, static_cast<int>(socket)) << "the number was not reused";
+    const int opened = ::open((dir.path() + "/reused").c_str(), O_RDWR | O_CREAT, 0600);
+    ASSERT_GE(opened, 0);
+    const int file = ::dup2(opened, static_cast<int>(socket));
+    ASSERT_EQ(file, static_cast<int>(socket));
+    if (opened != file) ::close(opened);
     wq_bt_ota_disconnect(socket);
     EXPECT_TRUE(is_open(file));
     ::close(file);
