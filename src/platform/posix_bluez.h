@@ -1,5 +1,6 @@
 // bluetoothd behind the POSIX backend's Bluetooth calls, used when
-// WQ_BT_DIR is unset (see README, "Linux mapping"). Internal to posix.cpp.
+// WQ_BT_DIR is unset (see README, "Linux mapping"). Internal to the
+// POSIX backend (posix_socket.cpp).
 //
 // Failures leave a Windows Sockets code in errno, the code a Windows host
 // sees for the same cause:

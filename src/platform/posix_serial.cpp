@@ -1,0 +1,348 @@
+// The POSIX backend's serial half: COM ports through termios and poll (see
+// README, "Linux mapping").
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "platform/platform.h"
+#include "platform/posix_common.h"
+
+namespace {
+
+using posix::fd_of;
+using posix::sleep_until;
+using posix::steady;
+using posix::wait_for;
+
+// ---- COM device names ----------------------------------------------------------
+
+constexpr char device_namespace_prefix[] = "\\\\.\\";
+constexpr char com_prefix[] = "COM";
+constexpr char com_dir_variable[] = "WQ_COM_DIR";
+constexpr char default_tty_prefix[] = "/dev/ttyS";
+
+// "COMn" or "\\.\COMn" becomes $WQ_COM_DIR/COMn, or /dev/ttyS<n-1> when the
+// variable is unset. Anything else names no port.
+bool device_path(const char* device_name, std::string* path) {
+    std::string name = device_name;
+    if (name.rfind(device_namespace_prefix, 0) == 0) name.erase(0, sizeof device_namespace_prefix - 1);
+    if (name.rfind(com_prefix, 0) != 0) return false;
+    const std::string digits = name.substr(sizeof com_prefix - 1);
+    if (digits.empty() || digits.size() > 2 ||
+        digits.find_first_not_of("0123456789") != std::string::npos) {
+        return false;
+    }
+    if (const char* dir = std::getenv(com_dir_variable); dir && *dir) {
+        *path = std::string(dir) + "/" + name;
+        return true;
+    }
+    const int number = std::atoi(digits.c_str());
+    if (number < 1) return false;
+    *path = default_tty_prefix + std::to_string(number - 1);
+    return true;
+}
+
+
+// ---- which descriptors are ours ----
+//
+// A port is a terminal in exclusive mode, as plat_create_file leaves it
+// (TIOCGEXCL), or one that has hung up. The limit: these are facts about the
+// descriptor, not proof that we opened it. A terminal the host itself set
+// exclusive or that hung up still passes.
+bool is_our_port(plat_handle handle) {
+    if (!posix::in_descriptor_range(handle)) return false;
+    const int fd = fd_of(handle);
+    struct stat status {};
+    if (::fstat(fd, &status) != 0 || !S_ISCHR(status.st_mode)) return false;
+    int exclusive = 0;
+    if (::ioctl(fd, TIOCGEXCL, &exclusive) == 0) return exclusive != 0;
+    // A line that hung up (a pulled adapter, a box that dropped the line)
+    // answers every terminal request with EIO. It was a terminal, and must
+    // still be closed; reading and writing it only report the error.
+    return errno == EIO;
+}
+
+// A port call on a descriptor that is not ours: ERROR_INVALID_HANDLE.
+bool not_our_port() {
+    errno = EBADF;
+    return false;
+}
+
+// ---- serial time-outs ------------------------------------------------------------
+//
+// A port's time-outs are kept in the tty itself, in the VTIME (read) and VMIN
+// (write) slots, in tenths of a second: the descriptor is non-blocking, so
+// the kernel ignores both slots, and the library needs no table of its own.
+
+constexpr std::uint32_t ms_per_slot_unit = 100;
+constexpr std::uint32_t largest_slot_value = 255;
+
+cc_t to_slot(std::uint32_t milliseconds) {
+    const std::uint32_t units = (milliseconds + ms_per_slot_unit - 1) / ms_per_slot_unit;
+    return static_cast<cc_t>(units > largest_slot_value ? largest_slot_value : units);
+}
+
+bool port_time_outs(int fd, std::uint32_t* read_ms, std::uint32_t* write_ms) {
+    termios tty{};
+    if (::tcgetattr(fd, &tty) != 0) return false;
+    *read_ms = tty.c_cc[VTIME] * ms_per_slot_unit;
+    *write_ms = tty.c_cc[VMIN] * ms_per_slot_unit;
+    return true;
+}
+
+speed_t speed_of(std::uint32_t baud_rate) {
+    switch (baud_rate) {
+        case 1200: return B1200;
+        case 2400: return B2400;
+        case 4800: return B4800;
+        case 9600: return B9600;
+        case 19200: return B19200;
+        case 38400: return B38400;
+        case 57600: return B57600;
+        case 115200: return B115200;
+        default: return B0;
+    }
+}
+
+std::uint32_t baud_of(speed_t speed) {
+    for (std::uint32_t rate : {1200u, 2400u, 4800u, 9600u, 19200u, 38400u, 57600u, 115200u}) {
+        if (speed_of(rate) == speed) return rate;
+    }
+    return 0;
+}
+
+// Raises or drops one modem line. A pseudo-terminal has no modem lines; the
+// request then fails and there is nothing to drop.
+void set_modem_line(int fd, int line, bool raised) {
+    ::ioctl(fd, raised ? TIOCMBIS : TIOCMBIC, &line);
+}
+
+// The rate the port was set to, 0 when it is none we know.
+bool port_baud(int fd, std::uint32_t* baud) {
+    termios tty{};
+    if (::tcgetattr(fd, &tty) != 0) return false;
+    *baud = baud_of(::cfgetospeed(&tty));
+    return true;
+}
+
+constexpr std::uint32_t bits_per_byte = 10;  // start bit, eight data bits, stop bit
+
+// How long `count` bytes take on the line; no time when the rate is unknown.
+steady::duration line_time(std::uint32_t count, std::uint32_t baud) {
+    if (baud == 0) return steady::duration::zero();
+    return std::chrono::duration_cast<steady::duration>(
+        std::chrono::nanoseconds(std::int64_t{count} * bits_per_byte * 1000000000 / baud));
+}
+
+// How many bytes the line carries in `milliseconds`; no limit when the rate
+// is unknown.
+std::uint32_t bytes_within(std::uint32_t milliseconds, std::uint32_t baud) {
+    if (baud == 0) return UINT32_MAX;
+    return static_cast<std::uint32_t>(std::uint64_t{milliseconds} * baud / bits_per_byte / 1000);
+}
+
+// Hands `count` bytes to the driver, waiting for room until the deadline.
+bool queue_bytes(int fd, const unsigned char* bytes, std::uint32_t count,
+                 steady::time_point deadline, std::uint32_t* queued) {
+    while (*queued < count) {
+        const ssize_t n = ::write(fd, bytes + *queued, count - *queued);
+        if (n > 0) {
+            *queued += static_cast<std::uint32_t>(n);
+            continue;
+        }
+        if (n < 0 && errno != EAGAIN && errno != EINTR) return false;
+        if (!wait_for(fd, POLLOUT, deadline)) break;  // time-out: a short write
+    }
+    return true;
+}
+
+// Waits until the output queue is empty or the deadline passed; what is then
+// still queued is dropped, and how many bytes that was is returned. A
+// driver that cannot tell its queue counts as empty.
+std::uint32_t still_queued_at(int fd, steady::time_point deadline, std::uint32_t baud) {
+    constexpr auto recheck = std::chrono::milliseconds(1);
+    for (;;) {
+        int left = 0;
+        if (::ioctl(fd, TIOCOUTQ, &left) != 0 || left <= 0) return 0;
+        const auto now = steady::now();
+        if (now >= deadline) {
+            ::tcflush(fd, TCOFLUSH);
+            return static_cast<std::uint32_t>(left);
+        }
+        const auto drained = now + std::max<steady::duration>(line_time(static_cast<std::uint32_t>(left), baud), recheck);
+        sleep_until(std::min(drained, deadline));
+    }
+}
+
+}  // namespace
+
+// ---- serial port ---------------------------------------------------------------
+
+plat_handle plat_create_file(const char* device_name) {
+    std::string path;
+    if (!device_path(device_name, &path)) return plat_invalid_handle;
+    const int fd = posix::above_standard_streams(
+        ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    if (fd < 0) return plat_invalid_handle;
+    // No sharing: TIOCEXCL keeps other openers out, but not root, so an
+    // advisory lock guards against every opener that asks, root included.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::ioctl(fd, TIOCEXCL) != 0) {
+        ::close(fd);
+        return plat_invalid_handle;
+    }
+    return static_cast<plat_handle>(fd);
+}
+
+bool plat_flush_file_buffers(plat_handle handle) {
+    if (!is_our_port(handle)) return not_our_port();
+    return ::tcdrain(fd_of(handle)) == 0;
+}
+
+bool plat_set_comm_timeouts(plat_handle handle, const plat_comm_timeouts& timeouts) {
+    if (!is_our_port(handle)) return not_our_port();
+    termios tty{};
+    if (::tcgetattr(fd_of(handle), &tty) != 0) return false;
+    tty.c_cc[VTIME] = to_slot(timeouts.read_total_constant);
+    tty.c_cc[VMIN] = to_slot(timeouts.write_total_constant);
+    return ::tcsetattr(fd_of(handle), TCSANOW, &tty) == 0;
+}
+
+bool plat_get_comm_state(plat_handle handle, plat_line_settings* settings) {
+    static_assert(sizeof(termios) <= sizeof settings->native);
+    if (!is_our_port(handle)) return not_our_port();
+    const int fd = fd_of(handle);
+    termios tty{};
+    if (::tcgetattr(fd, &tty) != 0) return false;
+    std::memcpy(settings->native, &tty, sizeof tty);
+    settings->baud_rate = baud_of(::cfgetospeed(&tty));
+    switch (tty.c_cflag & CSIZE) {
+        case CS5: settings->byte_size = 5; break;
+        case CS6: settings->byte_size = 6; break;
+        case CS7: settings->byte_size = 7; break;
+        default: settings->byte_size = 8; break;
+    }
+    settings->parity = (tty.c_cflag & PARENB) ? ((tty.c_cflag & PARODD) ? 1 : 2) : 0;
+    settings->stop_bits = (tty.c_cflag & CSTOPB) ? 2 : 0;
+    settings->out_cts_flow = (tty.c_cflag & CRTSCTS) != 0;
+    settings->out_dsr_flow = false;
+    settings->out_x = (tty.c_iflag & IXON) != 0;
+    settings->in_x = (tty.c_iflag & IXOFF) != 0;
+    int lines = 0;
+    if (::ioctl(fd, TIOCMGET, &lines) == 0) {
+        settings->dtr_control = (lines & TIOCM_DTR) ? 1 : 0;
+        settings->rts_control = (lines & TIOCM_RTS) ? 1 : 0;
+    }
+    return true;
+}
+
+bool plat_set_comm_state(plat_handle handle, const plat_line_settings& settings) {
+    if (!is_our_port(handle)) return not_our_port();
+    const int fd = fd_of(handle);
+    termios tty{};
+    std::memcpy(&tty, settings.native, sizeof tty);
+    const speed_t speed = speed_of(settings.baud_rate);
+    if (speed == B0) return false;
+    // Raw bytes both ways, every flag set explicitly: cfmakeraw alone leaves
+    // the stop-bit and both flow-control flags as it found them.
+    tty.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR |
+                                          ICRNL | IXON | IXOFF | IXANY | INPCK);
+    tty.c_oflag &= ~static_cast<tcflag_t>(OPOST);
+    tty.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
+    tty.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS);
+    tty.c_cflag |= CLOCAL | CREAD;
+    switch (settings.byte_size) {
+        case 5: tty.c_cflag |= CS5; break;
+        case 6: tty.c_cflag |= CS6; break;
+        case 7: tty.c_cflag |= CS7; break;
+        default: tty.c_cflag |= CS8; break;
+    }
+    if (settings.parity != 0) tty.c_cflag |= PARENB | (settings.parity == 1 ? PARODD : 0);
+    if (settings.stop_bits == 2) tty.c_cflag |= CSTOPB;
+    if (settings.out_cts_flow) tty.c_cflag |= CRTSCTS;
+    if (settings.out_x) tty.c_iflag |= IXON;
+    if (settings.in_x) tty.c_iflag |= IXOFF;
+    // Keep the time-outs that plat_set_comm_timeouts stored.
+    termios current{};
+    if (::tcgetattr(fd, &current) != 0) return false;
+    tty.c_cc[VTIME] = current.c_cc[VTIME];
+    tty.c_cc[VMIN] = current.c_cc[VMIN];
+    if (::cfsetispeed(&tty, speed) != 0 || ::cfsetospeed(&tty, speed) != 0) return false;
+    if (::tcsetattr(fd, TCSANOW, &tty) != 0) return false;
+    set_modem_line(fd, TIOCM_DTR, settings.dtr_control != 0);
+    set_modem_line(fd, TIOCM_RTS, settings.rts_control != 0);
+    // A freshly opened Windows port starts with both queues empty: nothing
+    // an earlier caller left unread may pass for this caller's answer.
+    return ::tcflush(fd, TCIOFLUSH) == 0;
+}
+
+bool plat_write_file(plat_handle handle, const void* data, std::uint32_t count,
+                     std::uint32_t* done) {
+    *done = 0;
+    if (!is_our_port(handle)) return not_our_port();
+    const int fd = fd_of(handle);
+    std::uint32_t read_ms = 0;
+    std::uint32_t write_ms = 0;
+    std::uint32_t baud = 0;
+    if (!port_time_outs(fd, &read_ms, &write_ms) || !port_baud(fd, &baud)) return false;
+    const auto start = steady::now();
+    // A write time-out of 0 is none at all, as on Windows.
+    const auto deadline =
+        write_ms == 0 ? steady::time_point::max() : start + std::chrono::milliseconds(write_ms);
+    // A UART sends no faster than its line: what cannot leave within the
+    // write time-out is not sent at all, and the write comes back short.
+    const std::uint32_t sendable =
+        write_ms == 0 ? count : std::min(count, bytes_within(write_ms, baud));
+    std::uint32_t queued = 0;
+    if (!queue_bytes(fd, static_cast<const unsigned char*>(data), sendable, deadline, &queued)) {
+        return false;
+    }
+    // Done when the bytes have left the port: their line time has passed
+    // (a pseudo-terminal takes them at once and reports no queue) and the
+    // output queue is empty; whatever is still queued at the deadline is
+    // dropped and not counted.
+    sleep_until(std::min(start + line_time(queued, baud), deadline));
+    *done = queued - still_queued_at(fd, deadline, baud);
+    return true;
+}
+
+bool plat_read_file(plat_handle handle, void* buffer, std::uint32_t count, std::uint32_t* done) {
+    *done = 0;
+    if (!is_our_port(handle)) return not_our_port();
+    const int fd = fd_of(handle);
+    std::uint32_t read_ms = 0;
+    std::uint32_t write_ms = 0;
+    if (!port_time_outs(fd, &read_ms, &write_ms)) return false;
+    const auto deadline = steady::now() + std::chrono::milliseconds(read_ms);
+    auto* bytes = static_cast<unsigned char*>(buffer);
+    while (*done < count) {
+        if (!wait_for(fd, POLLIN, deadline)) break;  // time-out: fewer bytes
+        const ssize_t n = ::read(fd, bytes + *done, count - *done);
+        if (n > 0) {
+            *done += static_cast<std::uint32_t>(n);
+            continue;
+        }
+        if (n == 0) return false;  // the line is gone
+        if (errno != EAGAIN && errno != EINTR) return false;
+    }
+    return true;
+}
+
+bool plat_close_handle(plat_handle handle) {
+    if (!is_our_port(handle)) return not_our_port();
+    const int fd = fd_of(handle);
+    // Clear the exclusive mode so that the next open, ours or anyone's, works.
+    ::ioctl(fd, TIOCNXCL);
+    return ::close(fd) == 0;
+}
