@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "bluetooth/bt_link.h"
-#include "serial/settings_record.h"
+#include "records/settings_record.h"
 #include "text/usage_record.h"
 
 namespace {

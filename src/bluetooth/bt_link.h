@@ -86,8 +86,6 @@ inline constexpr char bt_tag_busy[] = "BTBUSY_XXX";
 // A data frame is "$$" + data + "##": this many bytes longer than its data.
 inline constexpr std::size_t bt_frame_markers_length = 4;
 
-// Sends the command frame of `tag`; what send returned.
-int bt_send_command(unsigned int socket, const char* tag);
 // Sends `length` bytes with one send; on a send error writes `failure` (in
 // `language`) with the socket error code appended, and returns false.
 bool bt_send_or_report(unsigned int socket, const void* data, int length, const wq_text& failure,

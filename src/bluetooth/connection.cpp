@@ -149,11 +149,6 @@ bt_command_socket::~bt_command_socket() {
 
 // ---- command frames ---------------------------------------------------------------
 
-int bt_send_command(unsigned int socket, const char* tag) {
-    char frame[command_frame_buffer] = {};
-    return plat_send(platform_socket(socket), frame, command_frame(tag, frame));
-}
-
 bool bt_send_or_report(unsigned int socket, const void* data, int length, const wq_text& failure,
                        char* message, int language) {
     if (plat_send(platform_socket(socket), data, length) != plat_socket_error) return true;

@@ -4,7 +4,8 @@
 
 #include <cstddef>
 
-#include "serial/settings_record.h"
+#include "bluetooth/bt_link.h"
+#include "records/settings_record.h"
 
 // The standard layout is the serial link's long record, binary numbers and
 // all. The safe layout moves the fields about and carries `one`, `number`,
@@ -17,12 +18,12 @@ inline constexpr settings_layout bt_safe_layout = {
     {288, 1}, {289, 1}, {290, 2},
     {192, 32}, {224, 32}, {320, 40}, {256, 32},
     {368, 4}, {372, 4}, {376, 8}, {304, 16},
+    true,
 };
 
-// A data frame is "$$" + record + "##".
-inline constexpr std::size_t bt_frame_marker_size = 2;
+// A settings frame is "$$" + record + "##".
 inline constexpr std::size_t bt_settings_frame_capacity =
-    settings_record_capacity + 2 * bt_frame_marker_size;
+    settings_record_capacity + bt_frame_markers_length;
 
 // Sends a write request, then the data frame, and waits for the box's
 // confirmation: 0, or 1 with a message.

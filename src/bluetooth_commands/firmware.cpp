@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "bluetooth/bt_link.h"
-#include "serial/ota_control.h"
+#include "records/ota_control.h"
 
 namespace {
 

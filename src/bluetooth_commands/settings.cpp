@@ -39,19 +39,6 @@ struct bt_settings_input {
 
 const settings_layout& layout_for(int safe) { return safe ? bt_safe_layout : bt_standard_layout; }
 
-// A number as the layout carries it: binary in the standard layout, decimal
-// text in the safe one. A text longer than its field is cut to the field
-// minus its zero byte (the safe `mode` holds -999999 to 9999999 whole).
-void put_number(unsigned char* record, settings_field field, long long value, int safe) {
-    if (!safe) {
-        settings_put_number(record, field, static_cast<std::uint32_t>(value));
-        return;
-    }
-    char text[decimal_scratch + 8] = {};
-    decimal_text(value, text, sizeof text);
-    settings_put_text(record, field, text);
-}
-
 // One address text into a 16-byte half of `text_8`: separators become '.'.
 void put_address(char* slot, const char* address) {
     char text[address_slot] = {};
@@ -96,23 +83,7 @@ std::uint32_t fill_record(unsigned char* record, const bt_settings_input& host, 
     if (address_mode_on && (mask & settings_bit_text_7)) {
         put_address_3(record, layout.address_3, host.address_3);
     }
-    if (in.fields & settings_bit_mode) {
-        put_number(record, layout.mode, in.mode, safe);
-        mask |= settings_bit_mode;
-    }
-    mask |= settings_put_choice(record, layout, in.choice, in.choice_byte, in.choice_number);
-    if (in.fields & settings_bit_number) {
-        if (safe) {
-            settings_put_text(record, layout.number, in.number);
-        } else {
-            settings_put_number(record, layout.number, decimal_text_low_16(in.number));
-        }
-        mask |= settings_bit_number;
-    }
-    put_number(record, layout.one, 1, safe);
-    mask |= settings_bit_one;
-    put_number(record, layout.mask, mask, safe);
-    return mask;
+    return settings_put_numbers(record, layout, in, mask);
 }
 
 // A number field as text: the signed decimal of the binary value in the
@@ -162,14 +133,14 @@ extern "C" int wq_bt_write_settings(BTH_ADDR address, const char* text_1, const 
                                       text_5, text_6, text_7, text_8, choice, choice_byte, mode,
                                       fields},
                                      address_1, address_2, address_3};
-    const std::size_t record_size = layout_for(safe).record_size;
-    char frame[bt_settings_frame_capacity] = {};
-    std::memcpy(frame, "$$", bt_frame_marker_size);
-    fill_record(reinterpret_cast<unsigned char*>(frame + bt_frame_marker_size), host, safe);
-    std::memcpy(frame + bt_frame_marker_size + record_size, "##", bt_frame_marker_size);
-    const auto frame_length = static_cast<unsigned int>(record_size + 2 * bt_frame_marker_size);
+    unsigned char record[settings_record_capacity] = {};
+    fill_record(record, host, safe);
+    unsigned char frame[bt_settings_frame_capacity] = {};
+    const auto frame_length = static_cast<unsigned int>(
+        bt_put_data_frame(frame, sizeof frame, record, layout_for(safe).record_size));
 
-    if (bt_write_settings(socket.get(), frame, frame_length, message, language) != wq_status_ok) {
+    if (bt_write_settings(socket.get(), reinterpret_cast<const char*>(frame), frame_length, message,
+                          language) != wq_status_ok) {
         return wq_status_fail;
     }
     write_message(message, safe ? text_write_success_safe : text_write_success, language);

@@ -4,7 +4,7 @@
 #include <cstdint>
 
 #include "serial/serial_exchange.h"
-#include "serial/ota_control.h"
+#include "records/ota_control.h"
 #include "serial/serial_port.h"
 #include "text/messages.h"
 #include "wq.h"

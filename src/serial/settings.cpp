@@ -5,7 +5,7 @@
 
 #include "serial/serial_exchange.h"
 #include "serial/serial_port.h"
-#include "serial/settings_record.h"
+#include "records/settings_record.h"
 #include "text/messages.h"
 #include "wq.h"
 
@@ -72,22 +72,7 @@ const settings_layout& layout_of(int short_format) {
 // Fills a zeroed record with the fields the host selected that the layout
 // has, and the choice, `one` and the present mask.
 void fill_record(unsigned char* record, const settings_layout& layout, const settings_input& in) {
-    std::uint32_t mask = settings_put_texts(record, layout, in);
-    const auto selected = [&](std::uint32_t bit, settings_field field) {
-        const bool take = (in.fields & bit) != 0 && settings_has(field);
-        if (take) mask |= bit;
-        return take;
-    };
-    if (selected(settings_bit_number, layout.number)) {
-        settings_put_number(record, layout.number, decimal_text_low_16(in.number));
-    }
-    if (selected(settings_bit_mode, layout.mode)) {
-        settings_put_number(record, layout.mode, static_cast<std::uint32_t>(in.mode));
-    }
-    mask |= settings_put_choice(record, layout, in.choice, in.choice_byte, in.choice_number);
-    settings_put_number(record, layout.one, 1);
-    mask |= settings_bit_one;
-    settings_put_number(record, layout.mask, mask);
+    settings_put_numbers(record, layout, in, settings_put_texts(record, layout, in));
 }
 
 void hand_out_record(const unsigned char* record, const settings_layout& layout,

@@ -19,8 +19,7 @@ struct wq_text {
 };
 
 // Reported when a serial operation cannot open its COM port. Not `inline`:
-// with internal linkage the constant never becomes a global symbol that the
-// export list's wq_* pattern would pick up.
+// a constant of internal linkage never becomes a symbol of the library.
 constexpr wq_text wq_text_port_open_failed = {
     "Unable Open Port. Please Check Connections",
     "Port konnte nicht ge\xF6" "ffnet werden. Verbindungen \xFC" "berpr\xFC" "fen"};

@@ -1,4 +1,4 @@
-#include "serial/settings_record.h"
+#include "records/settings_record.h"
 
 #include <cstring>
 
@@ -115,6 +115,21 @@ constexpr text_field_rule text_field_rules[] = {
 
 // Room for a 16-bit value in decimal and its zero byte.
 constexpr std::size_t choice_number_text_size = 6;
+// Room for any decimal 64-bit value with its sign and zero byte; a text
+// longer than its field is cut to the field minus its zero byte.
+constexpr std::size_t value_text_size = 24;
+
+// A number as the layout carries it: binary, or its signed decimal text.
+void put_value(unsigned char* record, const settings_layout& layout, settings_field field,
+               long long value) {
+    if (!layout.numbers_as_text) {
+        settings_put_number(record, field, static_cast<std::uint32_t>(value));
+        return;
+    }
+    char text[value_text_size] = {};
+    decimal_text(value, text, sizeof text);
+    settings_put_text(record, field, text);
+}
 
 }  // namespace
 
@@ -136,6 +151,28 @@ std::uint32_t settings_put_texts(unsigned char* record, const settings_layout& l
         settings_copy_text_7_start(record, layout);
         mask |= settings_bit_text_7 | settings_bit_text_7_head | settings_bit_address_3;
     }
+    return mask;
+}
+
+std::uint32_t settings_put_numbers(unsigned char* record, const settings_layout& layout,
+                                   const settings_input& in, std::uint32_t mask) {
+    const auto selected = [&](std::uint32_t bit, settings_field field) {
+        const bool take = (in.fields & bit) != 0 && settings_has(field);
+        if (take) mask |= bit;
+        return take;
+    };
+    if (selected(settings_bit_number, layout.number)) {
+        if (layout.numbers_as_text) {
+            settings_put_text(record, layout.number, in.number);
+        } else {
+            settings_put_number(record, layout.number, decimal_text_low_16(in.number));
+        }
+    }
+    if (selected(settings_bit_mode, layout.mode)) put_value(record, layout, layout.mode, in.mode);
+    mask |= settings_put_choice(record, layout, in.choice, in.choice_byte, in.choice_number);
+    put_value(record, layout, layout.one, 1);
+    mask |= settings_bit_one;
+    put_value(record, layout, layout.mask, mask);
     return mask;
 }
 

@@ -48,6 +48,9 @@ struct settings_layout {
     settings_field choice, choice_byte, choice_number;
     settings_field text_5, text_6, text_7, text_8;
     settings_field one, number, mode, mask;
+    // `one`, `number`, `mode` and the mask as decimal texts rather than
+    // little-endian numbers.
+    bool numbers_as_text;
 };
 
 // Both layouts agree up to `text_7`; from offset 328 the short one carries
@@ -59,6 +62,7 @@ inline constexpr settings_layout settings_short_layout = {
     {200, 1}, {201, 1}, {202, 2},
     {216, 32}, {248, 32}, {280, 48}, {0, 0},
     {328, 4}, {332, 4}, {0, 0}, {336, 4},
+    false,
 };
 inline constexpr settings_layout settings_long_layout = {
     380,
@@ -67,6 +71,7 @@ inline constexpr settings_layout settings_long_layout = {
     {200, 1}, {201, 1}, {202, 2},
     {216, 32}, {248, 32}, {280, 48}, {328, 32},
     {360, 4}, {364, 4}, {368, 4}, {372, 4},
+    false,
 };
 
 inline constexpr bool settings_has(settings_field field) { return field.size != 0; }
@@ -135,6 +140,12 @@ struct settings_output {
 // `text_7` with its copies) and returns their mask bits.
 std::uint32_t settings_put_texts(unsigned char* record, const settings_layout& layout,
                                  const settings_input& in);
+// Stores what every write record carries besides its texts: `number` and
+// `mode` when selected and the layout has them, the choice, `one`, and the
+// present mask: `mask` with the bits this adds, which it returns. A text
+// `number` is the host's text as it stands; a binary one its low 16 bits.
+std::uint32_t settings_put_numbers(unsigned char* record, const settings_layout& layout,
+                                   const settings_input& in, std::uint32_t mask);
 // Hands the text fields and `choice_number` to the host; `text_8` only when
 // the layout has it (the host's output stays as it was otherwise).
 void settings_get_texts(const unsigned char* record, const settings_layout& layout,
