@@ -16,6 +16,7 @@ import os
 import shutil
 import signal
 import subprocess
+import sys
 import tempfile
 import time
 from pathlib import Path
@@ -132,3 +133,23 @@ class Box:
         if self._directory is not None:
             self._directory.cleanup()
             self._directory = None
+
+
+def main(arguments: Sequence[str]) -> int:
+    """python3 -m wq.testing [WQBOX-OPTION... --] PROGRAM [ARGUMENT...]
+
+    Runs a host program against a fresh emulated box on COM1 and at
+    00:11:22:33:44:AA ("WQ Box"), and exits with the program's status."""
+    options: Sequence[str] = ()
+    if "--" in arguments:
+        split = list(arguments).index("--")
+        options, arguments = arguments[:split], arguments[split + 1:]
+    if not arguments:
+        print(main.__doc__, file=sys.stderr)
+        return 2
+    with Box(options=options):
+        return subprocess.run(list(arguments)).returncode
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))
