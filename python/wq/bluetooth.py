@@ -11,7 +11,7 @@ from ._call import LANGUAGE, MESSAGE, LinkBox, call, clock_seconds
 from ._library import library
 from .settings import ReadOutputs, Settings, write_arguments
 from .usage_log import (PRODUCT_MODE_APART, WATER_VARIANT_AMBIENT, WATER_VARIANT_CARBONATED,
-                        FetchOutputs, UsageLog)
+                        FetchOutputs, LogLink, UsageLog)
 
 _ADDRESS_PATTERN = re.compile(r"[0-9A-Fa-f]{2}(:[0-9A-Fa-f]{2}){5}")
 _LARGEST_ADDRESS = 0xFFFFFFFFFFFF
@@ -144,7 +144,7 @@ class BluetoothBox(LinkBox):
         """The usage log, entry by entry (see ``UsageLog``). Usage code 12 reads
         "Ambient Water" with `ambient_water`, else "Carbonated Water"."""
         variant = WATER_VARIANT_AMBIENT if ambient_water else WATER_VARIANT_CARBONATED
-        return UsageLog(lambda: _BluetoothLog(self, variant))
+        return UsageLog(lambda: _BluetoothLog(self, self._connect(), variant))
 
     def update_firmware(self, image: bytes, progress: Optional[firmware.Progress] = None, *,
                         reset: bool = False) -> firmware.FirmwareResult:
@@ -175,31 +175,21 @@ class BluetoothBox(LinkBox):
         return firmware.FirmwareResult(length, crc, firmware.BT_CHUNK_SIZE)
 
 
-class _BluetoothLog:
+class _BluetoothLog(LogLink):
     """The usage-log download on a kept connection."""
 
     operation = "wq_bt_use_data_fetch"
     count_operation = "wq_bt_use_data_req"
     can_repeat = True
 
-    def __init__(self, box: BluetoothBox, water_variant: int) -> None:
-        self._box = box
-        self._variant = water_variant
-        self._socket = box._connect()
-
-    def count(self) -> int:
-        count = ctypes.c_uint()
-        self._box._call(self.count_operation, self._socket, ctypes.byref(count), MESSAGE, LANGUAGE)
-        return count.value
-
     def fetch(self, outputs: FetchOutputs, message: ctypes.Array[ctypes.c_char], repeat: bool) -> int:
-        return int(library().wq_bt_use_data_fetch(self._socket, PRODUCT_MODE_APART, self._variant,
+        return int(library().wq_bt_use_data_fetch(self.link, PRODUCT_MODE_APART, self.water_variant,
                                                   *outputs.buffers, message, int(repeat),
-                                                  self._box._language))
+                                                  self.box._language))
 
     def end(self) -> None:
         # Ends the download and closes the connection, whatever its outcome.
-        self._box._call("wq_bt_use_data_done", self._socket, MESSAGE, LANGUAGE)
+        self.box._call("wq_bt_use_data_done", self.link, MESSAGE, LANGUAGE)
 
 
 def devices(*, german: bool = False) -> list[str]:

@@ -14,13 +14,18 @@ from ._library import library, message_buffer, text_of
 from .errors import WqError
 from .settings import ReadOutputs, Settings, write_arguments
 from .usage_log import (PRODUCT_MODE_APART, WATER_VARIANT_AMBIENT, WATER_VARIANT_CARBONATED,
-                        FetchOutputs, UsageLog)
+                        FetchOutputs, LogLink, UsageLog)
 
 FIRST_PORT, LAST_PORT = 1, 15
 _IDENTIFICATION_SIZE = 64
 _SERIAL_TIME_LIMIT = 0xFFFFFFFF  # the clock block carries 32 bits
 # A device given by its path is reached as this port of a directory of its own.
 _DEVICE_PORT = 1
+
+
+def _close_handle(handle: int) -> None:
+    # The message and language are not read: any buffer will do.
+    library().wq_force_close_handle(0, message_buffer(), 0, handle)
 
 
 class SerialBox(LinkBox):
@@ -101,14 +106,11 @@ class SerialBox(LinkBox):
             self._call("wq_ota_open_port", port, MESSAGE, LANGUAGE, ctypes.byref(handle))
         return handle.value
 
-    def _close_handle(self, handle: int) -> None:
-        library().wq_force_close_handle(0, message_buffer(), self._language, handle)
-
     def usage_log(self, *, ambient_water: bool = False) -> UsageLog:
         """The usage log, entry by entry (see ``UsageLog``). Usage code 12 reads
         "Ambient Water" with `ambient_water`, else "Carbonated Water"."""
         variant = WATER_VARIANT_AMBIENT if ambient_water else WATER_VARIANT_CARBONATED
-        return UsageLog(lambda: _SerialLog(self, variant))
+        return UsageLog(lambda: _SerialLog(self, self._open_handle(), variant))
 
     def update_firmware(self, image: bytes,
                         progress: Optional[firmware.Progress] = None) -> firmware.FirmwareResult:
@@ -132,37 +134,27 @@ class SerialBox(LinkBox):
             firmware.final_step(lambda: self._call("wq_ota_confirm_done", 0, MESSAGE, LANGUAGE, handle))
         finally:
             if not closed:
-                self._close_handle(handle)
+                _close_handle(handle)
         return firmware.FirmwareResult(length, crc, firmware.SERIAL_CHUNK_SIZE)
 
 
-class _SerialLog:
+class _SerialLog(LogLink):
     """The usage-log download on a serial handle."""
 
     operation = "wq_use_data_fetch"
     count_operation = "wq_use_data_req"
     can_repeat = False  # the serial link cannot ask for an entry again
 
-    def __init__(self, box: SerialBox, water_variant: int) -> None:
-        self._box = box
-        self._variant = water_variant
-        self._handle = box._open_handle()
-
-    def count(self) -> int:
-        count = ctypes.c_uint()
-        self._box._call(self.count_operation, self._handle, ctypes.byref(count), MESSAGE, LANGUAGE)
-        return count.value
-
     def fetch(self, outputs: FetchOutputs, message: ctypes.Array[ctypes.c_char], repeat: bool) -> int:
-        return int(library().wq_use_data_fetch(self._handle, PRODUCT_MODE_APART, self._variant,
-                                               *outputs.buffers, message, self._box._language))
+        return int(library().wq_use_data_fetch(self.link, PRODUCT_MODE_APART, self.water_variant,
+                                               *outputs.buffers, message, self.box._language))
 
     def end(self) -> None:
         # The end request goes out after a failure too, so that the box stops.
         try:
-            self._box._call("wq_use_data_done", self._handle, MESSAGE, LANGUAGE)
+            self.box._call("wq_use_data_done", self.link, MESSAGE, LANGUAGE)
         finally:
-            self._box._close_handle(self._handle)
+            _close_handle(self.link)
 
 
 def find(*, german: bool = False) -> SerialBox:

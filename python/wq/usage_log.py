@@ -5,8 +5,9 @@ import ctypes
 import enum
 from dataclasses import dataclass
 from types import TracebackType
-from typing import Callable, Iterator, Optional, Protocol, Type
+from typing import Callable, Iterator, Optional, Type
 
+from ._call import LANGUAGE, MESSAGE, LinkBox
 from ._library import library, message_buffer, text_of
 from .errors import WqError
 
@@ -72,19 +73,30 @@ class FetchOutputs:
         return status == 1 and not self.buffers[2].value
 
 
-class LogLink(Protocol):
-    """A held link during a download, as each link provides it."""
+class LogLink:
+    """A link held for a download; each link fills in the fetch and the end."""
 
     operation: str  # the fetch's C name, for errors
     count_operation: str  # the count request's
     can_repeat: bool  # the link can ask for the last entry again
 
-    def count(self) -> int: ...
+    def __init__(self, box: LinkBox, link: int, water_variant: int) -> None:
+        self.box = box
+        self.link = link  # a serial handle or a Bluetooth socket
+        self.water_variant = water_variant
+
+    def count(self) -> int:
+        count = ctypes.c_uint()
+        self.box._call(self.count_operation, self.link, ctypes.byref(count), MESSAGE, LANGUAGE)
+        return count.value
 
     def fetch(self, outputs: FetchOutputs, message: ctypes.Array[ctypes.c_char],
-              repeat: bool) -> int: ...
+              repeat: bool) -> int:
+        raise NotImplementedError
 
-    def end(self) -> None: ...
+    def end(self) -> None:
+        """Ends the download and closes the link, on every outcome."""
+        raise NotImplementedError
 
 
 class UsageLog:
