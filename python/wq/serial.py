@@ -29,7 +29,7 @@ def _close_handle(handle: int) -> None:
 
 
 class SerialBox(LinkBox):
-    """A box on a serial port: ``SerialBox(3)`` for COM3, or
+    """A box on a serial port: ``SerialBox(3)`` for COM3, or on Linux
     ``SerialBox("/dev/ttyUSB0")`` for a device by its path, whatever its
     COM number (it is linked as COM1 of a temporary ``WQ_COM_DIR`` for the
     moment each port is opened).
