@@ -79,12 +79,11 @@ def _candidates() -> list[str]:
     explicit = os.environ.get("WQ_LIBRARY")
     if explicit:
         return [explicit]  # asked for one file: no silent fallback to another
-    if os.name == "nt":
-        return ["wq.dll"]
-    # The SONAME first, as the dynamic loader finds it (LD_LIBRARY_PATH, the
-    # ld.so cache); then whatever name ctypes.util finds for the library.
+    # The installed name first, as the system's loader finds it (on Linux
+    # LD_LIBRARY_PATH and the ld.so cache); then what ctypes.util finds,
+    # which on Windows searches PATH, where the loader no longer looks.
     found = ctypes.util.find_library("wq")
-    return ["libwq.so.0"] + ([found] if found else [])
+    return ["wq.dll" if os.name == "nt" else "libwq.so.0"] + ([found] if found else [])
 
 
 @functools.lru_cache(maxsize=None)
