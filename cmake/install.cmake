@@ -1,6 +1,6 @@
 # The library as a package: install rules for it and its header, a versioned
-# SONAME, find_package(wq) with the imported target wq::wq, and wq.pc for
-# pkg-config. The tools add their own install rules.
+# SONAME, find_package(wq) with the imported target wq::wq, wq.pc for
+# pkg-config, and the licence (MIT). The tools add their own install rules.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
@@ -16,6 +16,8 @@ install(TARGETS wq EXPORT wqTargets
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
         RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
         PUBLIC_HEADER DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+
+install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
 set(wq_cmake_dir ${CMAKE_INSTALL_LIBDIR}/cmake/wq)
 install(EXPORT wqTargets NAMESPACE wq:: DESTINATION ${wq_cmake_dir})

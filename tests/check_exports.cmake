@@ -14,7 +14,9 @@ endforeach()
 list(SORT exported)
 
 file(READ ${HEADER} header_text)
-string(REGEX MATCHALL "[a-z_ ]+\\**(wq_[a-z0-9_]+)\\(" declarations "${header_text}")
+# A declaration starts its line with the result type; the comments, which
+# name operations too, start theirs with " *".
+string(REGEX MATCHALL "\n[a-z][a-z_ ]*[ *](wq_[a-z0-9_]+)\\(" declarations "${header_text}")
 set(declared "")
 foreach(declaration IN LISTS declarations)
   string(REGEX MATCH "wq_[a-z0-9_]+" name "${declaration}")

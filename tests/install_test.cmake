@@ -1,6 +1,6 @@
 # Installs the build into a fresh prefix and builds a tiny C program against
 # the installed package twice: with find_package(wq) and with pkg-config.
-# cmake -DBUILD_DIR=... -DLIBDIR=lib -DTOOLS=0|1 -DWORK_DIR=... -P install_test.cmake
+# cmake -DBUILD_DIR=... -DLIBDIR=lib -DTOOLS=0|1 -DWORK_DIR=... -DEXAMPLES=... -P install_test.cmake
 function(run)
   execute_process(COMMAND ${ARGN} RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE out)
   if(NOT status EQUAL 0)
@@ -14,7 +14,8 @@ file(REMOVE_RECURSE ${WORK_DIR})
 run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix})
 
 set(expected include/wq.h ${LIBDIR}/libwq.so ${LIBDIR}/pkgconfig/wq.pc ${LIBDIR}/cmake/wq/wqConfig.cmake
-             ${LIBDIR}/cmake/wq/wqConfigVersion.cmake ${LIBDIR}/cmake/wq/wqTargets.cmake)
+             ${LIBDIR}/cmake/wq/wqConfigVersion.cmake ${LIBDIR}/cmake/wq/wqTargets.cmake
+             share/doc/wq/LICENSE)
 if(TOOLS)
   list(APPEND expected bin/wqctl bin/wqbox share/man/man1/wqctl.1 share/bash-completion/completions/wqctl)
 endif()
@@ -66,4 +67,7 @@ run(${WORK_DIR}/consumer-pc)
 if(NOT out STREQUAL "1234567\n")
   message(FATAL_ERROR "pkg-config build printed: ${out}")
 endif()
+# The examples build on their own against the installed package.
+run(${CMAKE_COMMAND} -S ${EXAMPLES} -B ${WORK_DIR}/examples-build -DCMAKE_PREFIX_PATH=${prefix})
+run(${CMAKE_COMMAND} --build ${WORK_DIR}/examples-build)
 message(STATUS "installed package builds with find_package(wq) and pkg-config")
