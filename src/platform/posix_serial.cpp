@@ -17,6 +17,7 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "platform/posix_com_numbers.h"
 #include "platform/posix_common.h"
 
 namespace {
@@ -30,11 +31,9 @@ using posix::wait_for;
 
 constexpr char device_namespace_prefix[] = "\\\\.\\";
 constexpr char com_prefix[] = "COM";
-constexpr char com_dir_variable[] = "WQ_COM_DIR";
-constexpr char default_tty_prefix[] = "/dev/ttyS";
 
-// "COMn" or "\\.\COMn" becomes $WQ_COM_DIR/COMn, or /dev/ttyS<n-1> when the
-// variable is unset. Anything else names no port.
+// "COMn" or "\\.\COMn" becomes the device the COM-number rule gives n
+// (posix_com_numbers.cpp). Anything else names no port.
 bool device_path(const char* device_name, std::string* path) {
     std::string name = device_name;
     if (name.rfind(device_namespace_prefix, 0) == 0) name.erase(0, sizeof device_namespace_prefix - 1);
@@ -44,16 +43,9 @@ bool device_path(const char* device_name, std::string* path) {
         digits.find_first_not_of("0123456789") != std::string::npos) {
         return false;
     }
-    if (const char* dir = std::getenv(com_dir_variable); dir && *dir) {
-        *path = std::string(dir) + "/" + name;
-        return true;
-    }
-    const int number = std::atoi(digits.c_str());
-    if (number < 1) return false;
-    *path = default_tty_prefix + std::to_string(number - 1);
-    return true;
+    *path = com_numbers::device_path(std::atoi(digits.c_str()));
+    return !path->empty();
 }
-
 
 // ---- which descriptors are ours ----
 //
