@@ -49,21 +49,41 @@ bool device_path(const char* device_name, std::string* path) {
 
 // ---- which descriptors are ours ----
 //
-// A port is a terminal in exclusive mode, as plat_create_file leaves it
-// (TIOCGEXCL), or one that has hung up. The limit: these are facts about the
-// descriptor, not proof that we opened it. A terminal the host itself set
-// exclusive or that hung up still passes.
+// A port is a character device on which this open file holds the library's
+// exclusive flock. The kernel lists a flock in /proc/self/fdinfo/<fd> only
+// for the open file it was taken through (and its duplicates), and only the
+// holder can drop it: unlike TIOCEXCL, a flag of the terminal that every
+// opener shares and anyone's TIOCNXCL clears, or that a host sets on its own
+// terminal. The lock outlives a hang-up, so a line that dropped is still ours
+// to close. The limit: a terminal the host itself locked with flock passes.
+
+constexpr char fdinfo_dir[] = "/proc/self/fdinfo/";
+constexpr char lock_line[] = "\nlock:";
+constexpr char flock_kind[] = " FLOCK ";
+constexpr char exclusive_mode[] = " WRITE ";
+
+bool holds_our_lock(int fd) {
+    const int info = ::open((fdinfo_dir + std::to_string(fd)).c_str(), O_RDONLY | O_CLOEXEC);
+    if (info < 0) return false;
+    std::string text = "\n";  // so that every line starts with a line break
+    char chunk[512];
+    ssize_t n = 0;
+    while ((n = ::read(info, chunk, sizeof chunk)) > 0) text.append(chunk, static_cast<std::size_t>(n));
+    ::close(info);
+    for (std::size_t at = text.find(lock_line); at != std::string::npos; at = text.find(lock_line, at + 1)) {
+        const std::string line = text.substr(at + 1, text.find('\n', at + 1) - at - 1);
+        if (line.find(flock_kind) != std::string::npos && line.find(exclusive_mode) != std::string::npos) {
+            return true;
+        }
+    }
+    return false;
+}
+
 bool is_our_port(plat_handle handle) {
     if (!posix::in_descriptor_range(handle)) return false;
     const int fd = fd_of(handle);
     struct stat status {};
-    if (::fstat(fd, &status) != 0 || !S_ISCHR(status.st_mode)) return false;
-    int exclusive = 0;
-    if (::ioctl(fd, TIOCGEXCL, &exclusive) == 0) return exclusive != 0;
-    // A line that hung up (a pulled adapter, a box that dropped the line)
-    // answers every terminal request with EIO. It was a terminal, and must
-    // still be closed; reading and writing it only report the error.
-    return errno == EIO;
+    return ::fstat(fd, &status) == 0 && S_ISCHR(status.st_mode) && holds_our_lock(fd);
 }
 
 // A port call on a descriptor that is not ours: ERROR_INVALID_HANDLE.
@@ -188,8 +208,9 @@ plat_handle plat_create_file(const char* device_name) {
     const int fd = posix::above_standard_streams(
         ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
     if (fd < 0) return plat_invalid_handle;
-    // No sharing: TIOCEXCL keeps other openers out, but not root, so an
-    // advisory lock guards against every opener that asks, root included.
+    // No sharing: the flock refuses every opener that asks, root included,
+    // and marks the descriptor as ours; TIOCEXCL keeps out the others that
+    // do not ask, except root.
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::ioctl(fd, TIOCEXCL) != 0) {
         ::close(fd);
         return plat_invalid_handle;
