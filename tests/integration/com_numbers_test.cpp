@@ -67,7 +67,6 @@ TEST(ComNumbers, StayWithTheDeviceAndAClashReachesNeither) {
         {"... found second, in another socket", {{"ttyUSB2", "1-3", "A50285BI"}}, {{"/dev/ttyUSB2", 7}}},
         {"one without a serial number by its socket", {{"ttyACM0", "1-2", ""}}, {{"/dev/ttyACM0", 7}}},
         {"... whatever it is called", {{"ttyACM1", "1-2", ""}}, {{"/dev/ttyACM1", 7}}},
-        {"... behind a hub", {{"ttyACM0", "1-2/1-2.1", ""}}, {{"/dev/ttyACM0", 15}}},
         {"two adapters claiming COM7, a UART and an adapter COM5",
          {{"ttyUSB0", "1-4", "A50285BI"}, {"ttyACM0", "1-2", ""}, {"ttyS4", "4"}, {"ttyUSB1", "1-3", "W27"}},
          {{"/dev/ttyUSB0", 0}, {"/dev/ttyACM0", 0}, {"/dev/ttyS4", 0}, {"/dev/ttyUSB1", 0}}},

@@ -9,7 +9,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -81,18 +80,15 @@ TEST_F(NotOurs, NoPortIsHandedOutOnAStandardStream) {
 // or its exclusive mode cleared by another opener's TIOCNXCL (a flag of the
 // terminal, which anyone who has it open may clear).
 TEST_F(NotOurs, APortIsStillClosedWhateverOthersDid) {
-    const std::function<void(std::unique_ptr<pty_peer>&, int)> events[] = {
-        [](std::unique_ptr<pty_peer>& box, int) { box.reset(); },
-        [](std::unique_ptr<pty_peer>&, int other) { ASSERT_EQ(::ioctl(other, TIOCNXCL), 0); },
-    };
-    for (const auto& event : events) {
+    for (const bool hang_up : {false, true}) {
         auto box = std::make_unique<pty_peer>(dir.path(), "COM1");
         const int other = ::open(path("COM1").c_str(), O_RDWR | O_NOCTTY);  // before the port turns exclusive
         int handle = 0;
         ASSERT_EQ(wq_ota_open_port(1, message, 0, &handle), 0) << message;
-        event(box, other);
+        if (hang_up) box.reset();
+        else ASSERT_EQ(::ioctl(other, TIOCNXCL), 0);
         wq_force_close_handle(0, nullptr, 0, handle);
-        EXPECT_FALSE(is_open(handle));
+        EXPECT_FALSE(is_open(handle)) << (hang_up ? "hung up" : "TIOCNXCL");
         ::close(other);
     }
 }
