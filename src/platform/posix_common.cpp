@@ -34,8 +34,11 @@ bool wait_for(int fd, short events, steady::time_point deadline) {
         const timespec left = time_left(deadline);
         const int ready = ::ppoll(&p, 1, &left, nullptr);
         if (ready > 0) return true;
-        if (ready == 0 && steady::now() >= deadline) return false;
-        if (ready < 0 && errno != EINTR) return true;  // let the read or write report it
+        if (ready == 0 && steady::now() >= deadline) {
+            errno = ETIMEDOUT;
+            return false;
+        }
+        if (ready < 0 && errno != EINTR) return false;
     }
 }
 

@@ -40,8 +40,10 @@ int above_standard_streams(int fd);
 // in nanoseconds so that no wait is cut short by rounding to milliseconds.
 timespec time_left(steady::time_point deadline);
 
-// Waits for `events` on `fd` until the deadline; true when they came. The
-// wait never ends before the deadline: a wake-up ahead of it waits again.
+// Waits for `events` on `fd` until the deadline; true when they came, false
+// with errno ETIMEDOUT when the deadline passed, or with ppoll's errno when
+// the wait itself failed. The wait never ends before the deadline: a wake-up
+// ahead of it waits again.
 bool wait_for(int fd, short events, steady::time_point deadline);
 
 // Sleeps until the deadline, never waking before it.

@@ -1,5 +1,7 @@
 // The POSIX backend's serial half: COM ports through termios and poll (see
 // README, "Linux mapping").
+#include "platform/posix_serial.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
@@ -14,27 +16,25 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <string>
 
 #include "platform/platform.h"
-#include "platform/posix_common.h"
+#include "platform/posix_com_numbers.h"
 
 namespace {
 
 using posix::fd_of;
 using posix::sleep_until;
 using posix::steady;
-using posix::wait_for;
 
 // ---- COM device names ----------------------------------------------------------
 
 constexpr char device_namespace_prefix[] = "\\\\.\\";
 constexpr char com_prefix[] = "COM";
-constexpr char com_dir_variable[] = "WQ_COM_DIR";
-constexpr char default_tty_prefix[] = "/dev/ttyS";
 
-// "COMn" or "\\.\COMn" becomes $WQ_COM_DIR/COMn, or /dev/ttyS<n-1> when the
-// variable is unset. Anything else names no port.
+// "COMn" or "\\.\COMn" becomes the device the COM-number rule gives n
+// (posix_com_numbers.cpp). Anything else names no port.
 bool device_path(const char* device_name, std::string* path) {
     std::string name = device_name;
     if (name.rfind(device_namespace_prefix, 0) == 0) name.erase(0, sizeof device_namespace_prefix - 1);
@@ -44,34 +44,47 @@ bool device_path(const char* device_name, std::string* path) {
         digits.find_first_not_of("0123456789") != std::string::npos) {
         return false;
     }
-    if (const char* dir = std::getenv(com_dir_variable); dir && *dir) {
-        *path = std::string(dir) + "/" + name;
-        return true;
-    }
-    const int number = std::atoi(digits.c_str());
-    if (number < 1) return false;
-    *path = default_tty_prefix + std::to_string(number - 1);
-    return true;
+    *path = com_numbers::device_path(std::atoi(digits.c_str()));
+    return !path->empty();
 }
-
 
 // ---- which descriptors are ours ----
 //
-// A port is a terminal in exclusive mode, as plat_create_file leaves it
-// (TIOCGEXCL), or one that has hung up. The limit: these are facts about the
-// descriptor, not proof that we opened it. A terminal the host itself set
-// exclusive or that hung up still passes.
+// A port is a character device on which this open file holds the library's
+// exclusive flock. The kernel lists a flock in /proc/self/fdinfo/<fd> only
+// for the open file it was taken through (and its duplicates), and only the
+// holder can drop it: unlike TIOCEXCL, a flag of the terminal that every
+// opener shares and anyone's TIOCNXCL clears, or that a host sets on its own
+// terminal. The lock outlives a hang-up, so a line that dropped is still ours
+// to close. The limit: a terminal the host itself locked with flock passes.
+
+constexpr char fdinfo_dir[] = "/proc/self/fdinfo/";
+constexpr char lock_line[] = "\nlock:";
+constexpr char flock_kind[] = " FLOCK ";
+constexpr char exclusive_mode[] = " WRITE ";
+
+bool holds_our_lock(int fd) {
+    const int info = ::open((fdinfo_dir + std::to_string(fd)).c_str(), O_RDONLY | O_CLOEXEC);
+    if (info < 0) return false;
+    std::string text = "\n";  // so that every line starts with a line break
+    char chunk[512];
+    ssize_t n = 0;
+    while ((n = ::read(info, chunk, sizeof chunk)) > 0) text.append(chunk, static_cast<std::size_t>(n));
+    ::close(info);
+    for (std::size_t at = text.find(lock_line); at != std::string::npos; at = text.find(lock_line, at + 1)) {
+        const std::string line = text.substr(at + 1, text.find('\n', at + 1) - at - 1);
+        if (line.find(flock_kind) != std::string::npos && line.find(exclusive_mode) != std::string::npos) {
+            return true;
+        }
+    }
+    return false;
+}
+
 bool is_our_port(plat_handle handle) {
     if (!posix::in_descriptor_range(handle)) return false;
     const int fd = fd_of(handle);
     struct stat status {};
-    if (::fstat(fd, &status) != 0 || !S_ISCHR(status.st_mode)) return false;
-    int exclusive = 0;
-    if (::ioctl(fd, TIOCGEXCL, &exclusive) == 0) return exclusive != 0;
-    // A line that hung up (a pulled adapter, a box that dropped the line)
-    // answers every terminal request with EIO. It was a terminal, and must
-    // still be closed; reading and writing it only report the error.
-    return errno == EIO;
+    return ::fstat(fd, &status) == 0 && S_ISCHR(status.st_mode) && holds_our_lock(fd);
 }
 
 // A port call on a descriptor that is not ours: ERROR_INVALID_HANDLE.
@@ -82,24 +95,41 @@ bool not_our_port() {
 
 // ---- serial time-outs ------------------------------------------------------------
 //
-// A port's time-outs are kept in the tty itself, in the VTIME (read) and VMIN
-// (write) slots, in tenths of a second: the descriptor is non-blocking, so
-// the kernel ignores both slots, and the library needs no table of its own.
+// A port's time-outs must stay with the port: the library keeps no table and
+// the backend is handed nothing but the descriptor. They are kept in the
+// terminal's window size (TIOCSWINSZ): four 16-bit numbers the kernel keeps
+// for every tty and hands back untouched, which nothing on a raw serial line
+// reads (the port is opened O_NOCTTY, so no process group is told of a
+// change). termios has no such room: VMIN and VTIME decide when poll reports
+// input, even on a non-blocking descriptor.
+//
+// Each total time-out is the multiplier times the byte count plus the
+// constant, in milliseconds; both zero means none, as on Windows: a read then
+// waits until all its bytes came, a write until all of its bytes left. The
+// read interval time-out is refused, as are values above 65535 ms: the
+// library uses neither.
 
-constexpr std::uint32_t ms_per_slot_unit = 100;
-constexpr std::uint32_t largest_slot_value = 255;
+constexpr std::uint32_t largest_time_out = std::numeric_limits<unsigned short>::max();
 
-cc_t to_slot(std::uint32_t milliseconds) {
-    const std::uint32_t units = (milliseconds + ms_per_slot_unit - 1) / ms_per_slot_unit;
-    return static_cast<cc_t>(units > largest_slot_value ? largest_slot_value : units);
+struct time_outs {
+    std::uint32_t read_multiplier, read_constant, write_multiplier, write_constant;
+};
+
+bool port_time_outs(int fd, time_outs* out) {
+    winsize stored{};
+    if (::ioctl(fd, TIOCGWINSZ, &stored) != 0) return false;
+    *out = {stored.ws_row, stored.ws_col, stored.ws_xpixel, stored.ws_ypixel};
+    return true;
 }
 
-bool port_time_outs(int fd, std::uint32_t* read_ms, std::uint32_t* write_ms) {
-    termios tty{};
-    if (::tcgetattr(fd, &tty) != 0) return false;
-    *read_ms = tty.c_cc[VTIME] * ms_per_slot_unit;
-    *write_ms = tty.c_cc[VMIN] * ms_per_slot_unit;
-    return true;
+// The deadline of a call that began at `start`: never, when both are zero
+// (or when the product runs past what the clock can hold).
+steady::time_point deadline_of(steady::time_point start, std::uint32_t multiplier, std::uint32_t constant,
+                               std::uint32_t count) {
+    constexpr std::uint64_t longest_ms = std::uint64_t{1} << 40;  // 34 years
+    const std::uint64_t total_ms = std::uint64_t{multiplier} * count + constant;
+    if (total_ms == 0 || total_ms > longest_ms) return steady::time_point::max();
+    return start + std::chrono::milliseconds(total_ms);
 }
 
 speed_t speed_of(std::uint32_t baud_rate) {
@@ -146,11 +176,21 @@ steady::duration line_time(std::uint32_t count, std::uint32_t baud) {
         std::chrono::nanoseconds(std::int64_t{count} * bits_per_byte * 1000000000 / baud));
 }
 
-// How many bytes the line carries in `milliseconds`; no limit when the rate
-// is unknown.
-std::uint32_t bytes_within(std::uint32_t milliseconds, std::uint32_t baud) {
-    if (baud == 0) return UINT32_MAX;
-    return static_cast<std::uint32_t>(std::uint64_t{milliseconds} * baud / bits_per_byte / 1000);
+// How many bytes the line carries between `start` and `deadline`; no limit
+// when the rate is unknown or there is no deadline.
+std::uint32_t bytes_within(steady::time_point start, steady::time_point deadline, std::uint32_t baud) {
+    if (baud == 0 || deadline == steady::time_point::max()) return UINT32_MAX;
+    const auto us = std::chrono::duration_cast<std::chrono::microseconds>(deadline - start).count();
+    return static_cast<std::uint32_t>(std::min<std::uint64_t>(
+        std::uint64_t(us) * baud / bits_per_byte / 1000000, UINT32_MAX));
+}
+
+// Waits for `events` until the deadline. False when the deadline passed
+// (*timed_out) or the wait failed (errno says why).
+bool wait_for(int fd, short events, steady::time_point deadline, bool* timed_out) {
+    if (posix::wait_for(fd, events, deadline)) return true;
+    *timed_out = errno == ETIMEDOUT;
+    return false;
 }
 
 // Hands `count` bytes to the driver, waiting for room until the deadline.
@@ -163,30 +203,32 @@ bool queue_bytes(int fd, const unsigned char* bytes, std::uint32_t count,
             continue;
         }
         if (n < 0 && errno != EAGAIN && errno != EINTR) return false;
-        if (!wait_for(fd, POLLOUT, deadline)) break;  // time-out: a short write
+        bool timed_out = false;
+        if (!wait_for(fd, POLLOUT, deadline, &timed_out)) return timed_out;  // time-out: a short write
     }
     return true;
 }
 
-// Waits until the output queue is empty or the deadline passed; what is then
-// still queued is dropped, and how many bytes that was is returned. A
-// driver that cannot tell its queue counts as empty.
-std::uint32_t still_queued_at(int fd, steady::time_point deadline, std::uint32_t baud) {
+}  // namespace
+
+namespace posix {
+
+std::uint32_t undelivered_bytes(std::uint32_t queued, steady::time_point deadline,
+                                const std::function<int()>& queue_count) {
     constexpr auto recheck = std::chrono::milliseconds(1);
     for (;;) {
-        int left = 0;
-        if (::ioctl(fd, TIOCOUTQ, &left) != 0 || left <= 0) return 0;
+        // A driver may count more than this write gave it (cdc-acm counts
+        // every busy URB whole), so its count is taken as at most ours.
+        const int reported = queue_count();
+        const std::uint32_t left = reported <= 0 ? 0 : std::min(static_cast<std::uint32_t>(reported), queued);
+        if (left == 0) return 0;
         const auto now = steady::now();
-        if (now >= deadline) {
-            ::tcflush(fd, TCOFLUSH);
-            return static_cast<std::uint32_t>(left);
-        }
-        const auto drained = now + std::max<steady::duration>(line_time(static_cast<std::uint32_t>(left), baud), recheck);
-        sleep_until(std::min(drained, deadline));
+        if (now >= deadline) return left;
+        sleep_until(std::min(now + recheck, deadline));
     }
 }
 
-}  // namespace
+}  // namespace posix
 
 // ---- serial port ---------------------------------------------------------------
 
@@ -196,8 +238,9 @@ plat_handle plat_create_file(const char* device_name) {
     const int fd = posix::above_standard_streams(
         ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
     if (fd < 0) return plat_invalid_handle;
-    // No sharing: TIOCEXCL keeps other openers out, but not root, so an
-    // advisory lock guards against every opener that asks, root included.
+    // No sharing: the flock refuses every opener that asks, root included,
+    // and marks the descriptor as ours; TIOCEXCL keeps out the others that
+    // do not ask, except root.
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::ioctl(fd, TIOCEXCL) != 0) {
         ::close(fd);
         return plat_invalid_handle;
@@ -212,11 +255,19 @@ bool plat_flush_file_buffers(plat_handle handle) {
 
 bool plat_set_comm_timeouts(plat_handle handle, const plat_comm_timeouts& timeouts) {
     if (!is_our_port(handle)) return not_our_port();
-    termios tty{};
-    if (::tcgetattr(fd_of(handle), &tty) != 0) return false;
-    tty.c_cc[VTIME] = to_slot(timeouts.read_total_constant);
-    tty.c_cc[VMIN] = to_slot(timeouts.write_total_constant);
-    return ::tcsetattr(fd_of(handle), TCSANOW, &tty) == 0;
+    const std::uint32_t values[] = {timeouts.read_total_multiplier, timeouts.read_total_constant,
+                                    timeouts.write_total_multiplier, timeouts.write_total_constant};
+    if (timeouts.read_interval != 0 ||
+        std::any_of(std::begin(values), std::end(values), [](std::uint32_t v) { return v > largest_time_out; })) {
+        errno = EINVAL;
+        return false;
+    }
+    winsize stored{};
+    stored.ws_row = static_cast<unsigned short>(timeouts.read_total_multiplier);
+    stored.ws_col = static_cast<unsigned short>(timeouts.read_total_constant);
+    stored.ws_xpixel = static_cast<unsigned short>(timeouts.write_total_multiplier);
+    stored.ws_ypixel = static_cast<unsigned short>(timeouts.write_total_constant);
+    return ::ioctl(fd_of(handle), TIOCSWINSZ, &stored) == 0;
 }
 
 bool plat_get_comm_state(plat_handle handle, plat_line_settings* settings) {
@@ -273,11 +324,11 @@ bool plat_set_comm_state(plat_handle handle, const plat_line_settings& settings)
     if (settings.out_cts_flow) tty.c_cflag |= CRTSCTS;
     if (settings.out_x) tty.c_iflag |= IXON;
     if (settings.in_x) tty.c_iflag |= IXOFF;
-    // Keep the time-outs that plat_set_comm_timeouts stored.
-    termios current{};
-    if (::tcgetattr(fd, &current) != 0) return false;
-    tty.c_cc[VTIME] = current.c_cc[VTIME];
-    tty.c_cc[VMIN] = current.c_cc[VMIN];
+    // poll reports input from the first byte on, and a read of an empty
+    // queue fails with EAGAIN rather than returning 0, which stays the sign
+    // of a line that hung up.
+    tty.c_cc[VMIN] = 1;
+    tty.c_cc[VTIME] = 0;
     if (::cfsetispeed(&tty, speed) != 0 || ::cfsetospeed(&tty, speed) != 0) return false;
     if (::tcsetattr(fd, TCSANOW, &tty) != 0) return false;
     set_modem_line(fd, TIOCM_DTR, settings.dtr_control != 0);
@@ -292,28 +343,29 @@ bool plat_write_file(plat_handle handle, const void* data, std::uint32_t count,
     *done = 0;
     if (!is_our_port(handle)) return not_our_port();
     const int fd = fd_of(handle);
-    std::uint32_t read_ms = 0;
-    std::uint32_t write_ms = 0;
+    time_outs limits{};
     std::uint32_t baud = 0;
-    if (!port_time_outs(fd, &read_ms, &write_ms) || !port_baud(fd, &baud)) return false;
+    if (!port_time_outs(fd, &limits) || !port_baud(fd, &baud)) return false;
     const auto start = steady::now();
-    // A write time-out of 0 is none at all, as on Windows.
-    const auto deadline =
-        write_ms == 0 ? steady::time_point::max() : start + std::chrono::milliseconds(write_ms);
-    // A UART sends no faster than its line: what cannot leave within the
-    // write time-out is not sent at all, and the write comes back short.
-    const std::uint32_t sendable =
-        write_ms == 0 ? count : std::min(count, bytes_within(write_ms, baud));
+    const auto deadline = deadline_of(start, limits.write_multiplier, limits.write_constant, count);
+    // A UART sends no faster than its line: what cannot leave before the
+    // deadline is not sent at all, and the write comes back short.
+    const std::uint32_t sendable = std::min(count, bytes_within(start, deadline, baud));
     std::uint32_t queued = 0;
     if (!queue_bytes(fd, static_cast<const unsigned char*>(data), sendable, deadline, &queued)) {
         return false;
     }
     // Done when the bytes have left the port: their line time has passed
     // (a pseudo-terminal takes them at once and reports no queue) and the
-    // output queue is empty; whatever is still queued at the deadline is
+    // driver's queue is empty; whatever it still holds at the deadline is
     // dropped and not counted.
     sleep_until(std::min(start + line_time(queued, baud), deadline));
-    *done = queued - still_queued_at(fd, deadline, baud);
+    const std::uint32_t left = posix::undelivered_bytes(queued, deadline, [fd] {
+        int count_in_queue = 0;
+        return ::ioctl(fd, TIOCOUTQ, &count_in_queue) == 0 ? count_in_queue : -1;
+    });
+    if (left > 0) ::tcflush(fd, TCOFLUSH);
+    *done = queued - left;
     return true;
 }
 
@@ -321,13 +373,13 @@ bool plat_read_file(plat_handle handle, void* buffer, std::uint32_t count, std::
     *done = 0;
     if (!is_our_port(handle)) return not_our_port();
     const int fd = fd_of(handle);
-    std::uint32_t read_ms = 0;
-    std::uint32_t write_ms = 0;
-    if (!port_time_outs(fd, &read_ms, &write_ms)) return false;
-    const auto deadline = steady::now() + std::chrono::milliseconds(read_ms);
+    time_outs limits{};
+    if (!port_time_outs(fd, &limits)) return false;
+    const auto deadline = deadline_of(steady::now(), limits.read_multiplier, limits.read_constant, count);
     auto* bytes = static_cast<unsigned char*>(buffer);
     while (*done < count) {
-        if (!wait_for(fd, POLLIN, deadline)) break;  // time-out: fewer bytes
+        bool timed_out = false;
+        if (!wait_for(fd, POLLIN, deadline, &timed_out)) return timed_out;  // time-out: fewer bytes
         const ssize_t n = ::read(fd, bytes + *done, count - *done);
         if (n > 0) {
             *done += static_cast<std::uint32_t>(n);

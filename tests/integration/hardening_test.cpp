@@ -2,6 +2,7 @@
 // emulator's serial line never vanishes while it is replugged.
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -33,7 +34,7 @@ protected:
 };
 
 // Descriptors the host owns: the standard streams, a pipe, a file, a
-// datagram socket and a terminal nobody made exclusive. The serial calls
+// datagram socket and a terminal the host made exclusive. The serial calls
 // and the socket calls must fail on every one of them and close none.
 TEST_F(NotOurs, HostDescriptorsAreNeitherUsedNorClosed) {
     int pipe_ends[2];
@@ -42,6 +43,8 @@ TEST_F(NotOurs, HostDescriptorsAreNeitherUsedNorClosed) {
     const int datagram = ::socket(AF_UNIX, SOCK_DGRAM, 0);
     pty_peer terminal(dir.path(), "COM1");
     const int tty = ::open((dir.path() + "/COM1").c_str(), O_RDWR | O_NOCTTY);
+    const winsize window{24, 80, 0, 0};  // as a terminal has one
+    ASSERT_TRUE(::ioctl(tty, TIOCEXCL) == 0 && ::ioctl(tty, TIOCSWINSZ, &window) == 0);
     for (const int fd : {0, 1, 2, pipe_ends[1], file, datagram, tty}) {
         SCOPED_TRACE(fd);
         ASSERT_TRUE(fd < 3 || is_open(fd));
@@ -73,14 +76,21 @@ TEST_F(NotOurs, NoPortIsHandedOutOnAStandardStream) {
     wq_force_close_handle(0, nullptr, 0, handle);
 }
 
-// A port whose line hung up is still the library's to close.
-TEST_F(NotOurs, AHungUpPortIsStillClosed) {
-    auto box = std::make_unique<pty_peer>(dir.path(), "COM1");
-    int handle = 0;
-    ASSERT_EQ(wq_ota_open_port(1, message, 0, &handle), 0) << message;
-    box.reset();
-    wq_force_close_handle(0, nullptr, 0, handle);
-    EXPECT_FALSE(is_open(handle));
+// A port stays the library's to close whatever became of its line: hung up,
+// or its exclusive mode cleared by another opener's TIOCNXCL (a flag of the
+// terminal, which anyone who has it open may clear).
+TEST_F(NotOurs, APortIsStillClosedWhateverOthersDid) {
+    for (const bool hang_up : {false, true}) {
+        auto box = std::make_unique<pty_peer>(dir.path(), "COM1");
+        const int other = ::open(path("COM1").c_str(), O_RDWR | O_NOCTTY);  // before the port turns exclusive
+        int handle = 0;
+        ASSERT_EQ(wq_ota_open_port(1, message, 0, &handle), 0) << message;
+        if (hang_up) box.reset();
+        else ASSERT_EQ(::ioctl(other, TIOCNXCL), 0);
+        wq_force_close_handle(0, nullptr, 0, handle);
+        EXPECT_FALSE(is_open(handle)) << (hang_up ? "hung up" : "TIOCNXCL");
+        ::close(other);
+    }
 }
 
 // A socket value that was closed, and whose number a file now has: a second

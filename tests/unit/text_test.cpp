@@ -42,7 +42,10 @@ TEST(Messages, ReplaceAppendAndStayInsideTheBuffer) {
     EXPECT_EQ(message.str(), std::string(127, 'y'));
 }
 
-// As atof reads in the "C" locale: the number ends at anything else, a decimal comma too.
+// The box's number: digits, a '.' fraction and an 'e' exponent, with white
+// space and a sign before it; it ends at anything else, a decimal comma too.
+// Hex, inf, nan and a 'd' exponent, which one C runtime or another reads,
+// end it as anything else does, on Linux and under Wine alike.
 TEST(Flowrate, ReadsTheLeadingNumberOfTheCutText) {
     struct row {
         const char* text;
@@ -52,7 +55,9 @@ TEST(Flowrate, ReadsTheLeadingNumberOfTheCutText) {
     };
     const row rows[] = {
         {"12.5", 4, 7, 12.5}, {"12.5", 4, 2, 12.0}, {"12.5", 0, 7, 0.0}, {"1.5e2", 5, 5, 150.0},
-        {"abc", 3, 3, 0.0}, {" -3.25", 6, 7, -3.25}, {"12,5", 4, 7, 12.0},
+        {"abc", 3, 3, 0.0}, {" -3.25", 6, 7, -3.25}, {"+2.5", 4, 4, 2.5}, {"12,5", 4, 7, 12.0},
+        {"0x1A", 4, 4, 0.0}, {"inf", 3, 3, 0.0}, {"nan", 3, 3, 0.0}, {"1d2", 3, 3, 1.0},
+        {"1e", 2, 2, 1.0}, {"1e+", 3, 3, 1.0}, {"e5", 2, 2, 0.0}, {".5", 2, 2, 0.5},
         // Outside 0..7: clamped, never copied past the working copy.
         {"123456789", 9, 9, 1234567.0}, {"12", -1, 5, 0.0},
     };

@@ -34,8 +34,8 @@ constexpr std::size_t max_time_digits = 20;
 constexpr std::size_t max_usage_settings_frame = 64 * 1024;
 
 // A data frame that stops short of its size and stays quiet this long is
-// given up; a usage-settings block (of any size) ends when the line is
-// quiet this long.
+// given up. A usage-settings frame ends at the size of the box's block; one
+// of any other size ends when the line is quiet this long.
 constexpr auto data_frame_give_up = 1000ms;
 constexpr auto usage_settings_quiet = 50ms;
 constexpr auto transfer_end_quiet = 50ms;
@@ -426,6 +426,16 @@ std::size_t feed_image(session& s, const unsigned char* data, std::size_t size) 
     return taken;
 }
 
+// A usage-settings frame: whole at once when it has the box's own block
+// size and its end markers, as the layout host and box share fixes it.
+std::size_t feed_usage_settings(session& s, const unsigned char* data, std::size_t size) {
+    const std::size_t own_size = s.core.cfg.usage_settings_size + 2 * wire::frame_marker_size;
+    const std::size_t limit = s.pending.size() < own_size ? own_size : max_usage_settings_frame;
+    const std::size_t taken = collect_bytes(s.pending, data, size, limit);
+    if (s.pending.size() == own_size && is_framed(s.pending)) serve_usage_settings_frame(s);
+    return taken;
+}
+
 void feed(session& s, const unsigned char* data, std::size_t size) {
     std::size_t i = 0;
     while (i < size && !s.closed) {
@@ -438,7 +448,7 @@ void feed(session& s, const unsigned char* data, std::size_t size) {
                 check_settings_frame(s);
                 break;
             case expect::usage_settings_frame:
-                i += collect_bytes(s.pending, data + i, size - i, max_usage_settings_frame);
+                i += feed_usage_settings(s, data + i, size - i);
                 break;
             case expect::ota_control:
                 i += collect_bytes(s.pending, data + i, size - i, wire::bt_ota_control_frame_size);

@@ -21,7 +21,7 @@ constexpr char program_footer[] = R"(Examples:
   wqctl --bt 00:11:22:33:44:AA log --csv usage.csv
   wqctl --port 3 --json firmware update box-2.1.bin
 
-Environment: WQ_COM_DIR (COMn is $WQ_COM_DIR/COMn, else /dev/ttyS<n-1>), WQ_BT_DIR
+Environment: WQ_COM_DIR (COMn is $WQ_COM_DIR/COMn, else as `wqctl ports` lists), WQ_BT_DIR
 (emulated Bluetooth: the devices file and sockets of wqbox; unset, the system's Bluetooth).
 
 Exit status: 0 success, 1 the operation failed (the message says why), 2 usage error,
@@ -66,9 +66,11 @@ const std::vector<command_spec> command_table = {
      "Probes the serial ports COM1 to COM15 and reports the first box that answers,\n"
      "with its identification text. With --port N the box must answer on COM N."},
     {"ports", "", {}, link_need::none, run_ports, "list the serial devices and their COM numbers",
-     "Lists the serial devices present and the COM number each one is reached by\n"
-     "(COMn is $WQ_COM_DIR/COMn, else /dev/ttyS<n-1>); other serial devices\n"
-     "(USB adapters) are reached with --device PATH."},
+     "Lists the serial devices present and the COM number each one is reached by:\n"
+     "$WQ_COM_DIR/COMn when WQ_COM_DIR is set; else ttyS<n-1> for a UART port, and\n"
+     "one of COM5..COM15 for a USB adapter, made from its serial number (or, without\n"
+     "one, the USB socket it is in), so it keeps its number. A number two devices\n"
+     "claim reaches neither; --device PATH reaches any device."},
     {"devices", "", {}, link_need::none, run_devices, "list the known Bluetooth devices",
      "Lists the names of the Bluetooth devices the system knows."},
     {"connect", "NAME", {}, link_need::none, run_connect, "check a Bluetooth box by name, print its address",

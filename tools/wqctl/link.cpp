@@ -8,6 +8,7 @@
 #include <cstdlib>
 
 #include "commands.h"
+#include "platform/posix_com_numbers.h"
 
 namespace wqctl {
 namespace {
@@ -26,7 +27,8 @@ void serial_link(int port, std::string device, link* target) {
     target->type = link::kind::serial;
     target->port = port;
     target->label = device.empty() ? "COM" + std::to_string(port) : device;
-    target->device_path = device.empty() ? com_device_path(port) : std::move(device);
+    const std::string path = device.empty() ? com_numbers::device_path(port) : std::move(device);
+    target->device_path = path.empty() ? target->label : path;  // no device has that number
 }
 
 std::optional<report> bt_link(const std::string& address_text, link* target) {
@@ -68,12 +70,6 @@ std::optional<report> check_link_options(const command_line& line) {
     if (c.needs == link_need::none && link_options_given(line) && !placed && !expected_port)
         return usage_error(std::string(c.name) + " takes no link option");
     return std::nullopt;
-}
-
-std::string com_device_path(int port) {
-    if (const char* dir = std::getenv("WQ_COM_DIR"); dir && *dir)
-        return std::string(dir) + "/COM" + std::to_string(port);
-    return "/dev/ttyS" + std::to_string(port - 1);
 }
 
 std::string format_bt_address(BTH_ADDR address) {

@@ -17,10 +17,6 @@ constexpr int device_port = 1;
 constexpr int lowest_port = 1;
 constexpr int highest_port = 15;
 
-// The device the library opens for COM `port`: $WQ_COM_DIR/COMn, else
-// /dev/ttyS<n-1>.
-std::string com_device_path(int port);
-
 // The link options make sense together and for `line`'s command; else a
 // usage error. Checked before anything starts.
 std::optional<report> check_link_options(const command_line& line);

@@ -1,38 +1,32 @@
 // ports: the serial devices present and the COM number that reaches each.
+#include <cstdlib>
 #include <filesystem>
-#include <fstream>
 
 #include "commands.h"
-#include "link.h"
+#include "platform/posix_com_numbers.h"
 
 namespace wqctl {
 namespace {
 
 namespace fs = std::filesystem;
 
-// Serial devices that no COM number reaches without WQ_COM_DIR: USB
-// adapters and modems, and bound Bluetooth serial ports.
-constexpr const char* unnumbered_prefixes[] = {"ttyUSB", "ttyACM", "rfcomm"};
-constexpr char sysfs_tty[] = "/sys/class/tty/";
-constexpr char unknown_uart[] = "0";  // the serial core's PORT_UNKNOWN
+// Bound Bluetooth serial ports have no COM number; --device reaches them.
+constexpr char rfcomm_prefix[] = "rfcomm";
 
-// Every /dev/ttyS<n> exists, UART or not; the serial core tells its type.
-bool has_uart(const fs::path& device) {
-    std::ifstream type(std::string(sysfs_tty) + device.filename().string() + "/type");
-    std::string value;
-    return !(type >> value) || value != unknown_uart;
-}
-
-bool present(const std::string& path) {
-    std::error_code ec;
-    if (!fs::exists(path, ec)) return false;
-    return path.rfind("/dev/ttyS", 0) != 0 || has_uart(path);
-}
-
-json port_entry(json com, const std::string& path) {
+json port_entry(json com, const std::string& path, const std::string& note = "") {
     std::error_code ec;
     const fs::path device = fs::is_symlink(path, ec) ? fs::canonical(path, ec) : fs::path(path);
-    return {{"com", std::move(com)}, {"path", path}, {"device", ec ? path : device.string()}};
+    json entry = {{"com", std::move(com)}, {"path", path}, {"device", ec ? path : device.string()}};
+    if (!note.empty()) entry["note"] = note;
+    return entry;
+}
+
+// What the rule made a device's number from (an adapter's USB identity),
+// and a clash that leaves it without one.
+std::string note_on(const com_numbers::serial_device& d) {
+    std::string note = d.identity == fs::path(d.path).filename() ? "" : d.identity;
+    if (d.shared) note += (note.empty() ? "" : "; ") + ("COM" + std::to_string(d.claimed)) + " claimed twice";
+    return note;
 }
 
 std::string table_line(const json& entry) {
@@ -40,6 +34,7 @@ std::string table_line(const json& entry) {
     const std::string com = entry["com"].is_null() ? "-" : "COM" + std::to_string(entry["com"].get<int>());
     std::string line = com + std::string(7 - std::min<std::size_t>(com.size(), 6), ' ') + path;
     if (device != path) line += " -> " + device;
+    if (entry.contains("note")) line += "  " + entry["note"].get<std::string>();
     if (entry["com"].is_null()) line += "  (use --device " + path + ")";
     return line + "\n";
 }
@@ -47,16 +42,21 @@ std::string table_line(const json& entry) {
 }  // namespace
 
 report run_ports(const invocation&) {
+    const char* com_dir = std::getenv("WQ_COM_DIR");
+    const bool numbered_by_dir = com_dir && *com_dir;  // then the devices keep none
     json ports = json::array();
-    for (int n = lowest_port; n <= highest_port; ++n) {
-        const std::string path = com_device_path(n);
-        if (present(path)) ports.push_back(port_entry(n, path));
-    }
     std::error_code ec;
+    for (int n = com_numbers::lowest; numbered_by_dir && n <= com_numbers::highest; ++n) {
+        const std::string path = com_numbers::device_path(n);
+        if (fs::exists(path, ec)) ports.push_back(port_entry(n, path));
+    }
+    for (const auto& d : com_numbers::serial_devices("/dev", "/sys")) {
+        const int n = numbered_by_dir ? 0 : d.number();
+        ports.push_back(port_entry(n ? json(n) : json(nullptr), d.path, note_on(d)));
+    }
     for (const fs::directory_entry& e : fs::directory_iterator("/dev", ec)) {
-        const std::string name = e.path().filename().string();
-        for (const char* prefix : unnumbered_prefixes)
-            if (name.rfind(prefix, 0) == 0) ports.push_back(port_entry(nullptr, e.path().string()));
+        if (e.path().filename().string().rfind(rfcomm_prefix, 0) == 0)
+            ports.push_back(port_entry(nullptr, e.path().string()));
     }
     report r;
     if (ports.empty()) r.summary = "no serial devices found";
