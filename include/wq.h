@@ -61,19 +61,23 @@
 #ifndef WQ_H
 #define WQ_H
 
-#if defined(_WIN32)
-#include <winsock2.h>
-#include <ws2bth.h> /* BTH_ADDR */
-#else
+/* The library's version, for a host to test at compile time; the build
+   takes its version from these three lines. */
+#define WQ_VERSION_MAJOR 0 /**< Changes when a host must be rebuilt. */
+#define WQ_VERSION_MINOR 1 /**< Changes with operations or behaviour added. */
+#define WQ_VERSION_PATCH 0 /**< Changes with fixes only. */
+
 /** The 48-bit Bluetooth radio address in the low bits of a 64-bit value:
- *  00:11:22:33:44:AA is 0x0011223344AA. */
+ *  00:11:22:33:44:AA is 0x0011223344AA. The same type as the Windows SDK's
+ *  own BTH_ADDR, declared here so that the header needs nothing from the
+ *  platform; a host that includes both gets the same type twice. */
 typedef unsigned long long BTH_ADDR;
-#endif
 
 #ifdef __cplusplus
 #define WQ_NOEXCEPT noexcept
 extern "C" {
 #else
+/** Marks the operations noexcept for a C++ host; nothing in C. */
 #define WQ_NOEXCEPT
 #endif
 
