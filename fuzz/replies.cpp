@@ -8,7 +8,7 @@
 // size; every run ends with the check that nothing leaked.
 #include "bluetooth/bt_link.h"
 #include "harness.h"
-#include "platform/fake.h"
+#include "fake_platform.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 // Each function mirrors one Windows call the library's behaviour is defined
 // by. Three backends implement this header and the build links exactly one:
 // win32.cpp (the real Windows API), posix_*.cpp (termios and sockets) and
-// fake.cpp (a scripted box on a virtual clock, for unit tests).
+// the tests' fake_platform.cpp (a scripted box on a virtual clock).
 //
 // Errors are reported as the Windows codes the library's messages show, so a
 // message reads the same on every platform.

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "exact_buffer.h"
-#include "platform/fake.h"
+#include "fake_platform.h"
 #include "text/messages.h"
 #include "wq.h"
 

@@ -1,5 +1,5 @@
-// The fake backend. See fake.h.
-#include "platform/fake.h"
+// The fake backend. See fake_platform.h.
+#include "fake_platform.h"
 
 #include <algorithm>
 #include <array>
