@@ -16,7 +16,8 @@ run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix})
 set(expected include/wq.h ${LIBDIR}/libwq.so ${LIBDIR}/pkgconfig/wq.pc ${LIBDIR}/cmake/wq/wqConfig.cmake
              ${LIBDIR}/cmake/wq/wqConfigVersion.cmake ${LIBDIR}/cmake/wq/wqTargets.cmake)
 if(TOOLS)
-  list(APPEND expected bin/wqctl bin/wqbox share/man/man1/wqctl.1 share/bash-completion/completions/wqctl)
+  list(APPEND expected bin/wqctl bin/wqbox share/man/man1/wqctl.1 share/bash-completion/completions/wqctl
+       share/man/man1/wqbox.1 share/bash-completion/completions/wqbox)
 endif()
 foreach(file IN LISTS expected)
   if(NOT EXISTS ${prefix}/${file})
