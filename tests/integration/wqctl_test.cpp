@@ -262,12 +262,7 @@ const row rows[] = {
     // What the library makes of a box that misbehaves.
     {"settings_record_short", {"--port", "1", "settings", "read"}, 1, {},
      {"Error Occured While Reading Settings", "the short 344-byte record needs --short"}, "read-settings:shorten"},
-    {"settings_acknowledged_wrongly", {"--german", "--port", "1", "settings", "write", "--text-1", "x"}, 1, {},
-     {"Ung\xC3\xBCltige WRACK Antwort. Bitte Firmware \xC3\xBC" "berpr\xC3\xBC" "fen"},
-     "write-settings:word:DOWNLOAD_E"},
     {"bt_dropped_mid_record", over(bt, {"settings", "read"}), 1, {}, {"Read Overflow"}, "BTREAD_REQ:drop:40"},
-    {"bt_request_missed_once", over(bt, {"settings", "write", "--text-1", "x"}), 0, {"Write Settings Successful!"},
-     {}, "BTWRTE_REQ:silent@1"},
     // A record read in the other layout is not taken for the settings.
     {"long_record_read_short", {"--port", "1", "settings", "read", "--short"}, 1, {},
      {"not a short one (its number 7629941 is outside 0..65535): the box sends the long 380-byte record: "
