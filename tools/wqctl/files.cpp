@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 
 #include "commands.h"
 
@@ -80,11 +81,15 @@ std::optional<report> output_file::open(const std::string& path) {
         return std::nullopt;
     }
     // A regular file (or a new one) is written beside itself and renamed
-    // into place when complete; anything else (/dev/null, a FIFO) as it is.
+    // into place when complete, a link's file beside that file, so the link
+    // stays; anything else (/dev/null, a FIFO) is written as it is.
     struct stat st {};
     const bool exists = ::stat(path.c_str(), &st) == 0;
     if (exists && S_ISDIR(st.st_mode)) return own_failure(cannot("write", path, EISDIR));
-    if (!exists || S_ISREG(st.st_mode)) written_to_ = path + staging_suffix;
+    std::error_code ec;
+    if (exists && std::filesystem::is_symlink(path, ec)) path_ = std::filesystem::canonical(path, ec).string();
+    if (ec) return own_failure("cannot write " + path + ": " + ec.message());
+    written_to_ = path_ + (!exists || S_ISREG(st.st_mode) ? staging_suffix : "");
     stream_ = std::fopen(written_to_.c_str(), "wb");
     if (!stream_) return own_failure(cannot("write", path, errno));
     return std::nullopt;
