@@ -17,7 +17,8 @@ set(expected include/wq.h ${LIBDIR}/libwq.so ${LIBDIR}/pkgconfig/wq.pc ${LIBDIR}
              ${LIBDIR}/cmake/wq/wqConfigVersion.cmake ${LIBDIR}/cmake/wq/wqTargets.cmake
              share/doc/wq/LICENSE)
 if(TOOLS)
-  list(APPEND expected bin/wqctl bin/wqbox share/man/man1/wqctl.1 share/bash-completion/completions/wqctl)
+  list(APPEND expected bin/wqctl bin/wqbox share/man/man1/wqctl.1 share/bash-completion/completions/wqctl
+       share/man/man1/wqbox.1 share/bash-completion/completions/wqbox)
 endif()
 foreach(file IN LISTS expected)
   if(NOT EXISTS ${prefix}/${file})

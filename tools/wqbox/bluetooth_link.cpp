@@ -577,10 +577,15 @@ bool write_lines(const std::string& path, const std::vector<std::string>& lines)
     return ::rename(temporary.c_str(), path.c_str()) == 0;
 }
 
+// A line with our address is a leftover of a box that was killed: its
+// socket was claimed as stale before we got here.
 bool add_device_line(const std::string& dir, const std::string& line) {
     devices_lock lock(dir);
     const std::string path = dir + "/" + devices_file;
     std::vector<std::string> lines = read_lines(path);
+    std::erase_if(lines, [&](const std::string& old) {
+        return old.compare(0, address_text_size, line, 0, address_text_size) == 0;
+    });
     lines.push_back(line);
     return write_lines(path, lines);
 }

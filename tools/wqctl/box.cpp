@@ -5,6 +5,8 @@
 #include <ctime>
 
 #include "commands.h"
+#include "link.h"
+#include "platform/posix_com_numbers.h"
 
 namespace wqctl {
 namespace {
@@ -46,27 +48,44 @@ report address_command(const invocation& call, const char* name, address_operati
 
 }  // namespace
 
+// The ports find looked at that the library could not open, and why: a
+// port another program holds or this user may not open is worth naming, a
+// port that is not there is not. With --port N or --device PATH, that one.
+std::string unopenable_ports(const invocation& call) {
+    if (call.target.type == link::kind::serial) {
+        const device_check check = check_device(call.target.device_path);
+        return check.problem == device_check::opens ? "" : "; " + check.text;
+    }
+    std::string list;
+    for (int n = lowest_port; n <= highest_port; ++n) {
+        const std::string path = com_numbers::device_path(n);
+        if (path.empty()) continue;  // no device has that number
+        const device_check check = check_device(path);
+        if (check.problem != device_check::opens && check.problem != device_check::missing)
+            list += "; COM" + std::to_string(n) + " " + check.text;
+    }
+    return list;
+}
+
+// With --port N or --device PATH the probe sees that device alone, as COM1
+// of a directory of its own (or, with --sim, the emulated box placed there).
 report run_find(const invocation& call) {
     char text[identification_size] = {};
     const int port = wq_connect_to_box(text);
+    const bool one = call.target.type == link::kind::serial;
     report r;
     if (port == 0) {
         r.result = outcome::failed;
         r.failed_at = "wq_connect_to_box";
         r.message = std::string(c_text(text, sizeof text));
-        r.summary = "no box answered on COM1 to COM15";
+        r.summary = "no box answered on " + (one ? call.target.label : std::string("COM1 to COM15")) +
+                    unopenable_ports(call);
         return r;
     }
     const std::string identification = box_text(c_text(text, sizeof text));
-    r.summary = "box on COM" + std::to_string(port) + ": " + identification;
-    r.add("port", port);
+    r.summary = "box on " + (one ? call.target.label : "COM" + std::to_string(port)) + ": " + identification;
+    r.add("port", one ? call.target.port : port);
     r.add("identification", identification);
-    // --port N: the probe reports the first port that answers, which must be N.
-    if (call.target.port != 0 && port != call.target.port) {
-        r.result = outcome::failed;
-        r.summary = "no box on COM" + std::to_string(call.target.port) + "; the first box answered on COM" +
-                    std::to_string(port) + ": " + identification;
-    }
     return r;
 }
 
@@ -127,11 +146,11 @@ report run_identify(const invocation& call) {
 }
 
 report run_reset(const invocation& call) {
-    return address_command(call, "wq_bt_reset_device", wq_bt_reset_device, "");
+    return address_command(call, "wq_bt_reset_device", wq_bt_reset_device, "reset request sent");
 }
 
 report run_battery(const invocation& call) {
-    if (call.progress) std::fputs("reading the battery level takes about 10 s ...\n", stderr);
+    notice("reading the battery level takes about 10 s ...");
     int level = 0;
     char message[message_size] = {};
     report r = from_status("wq_bt_read_batt",

@@ -43,6 +43,7 @@ struct option_spec {
 struct command_spec {
     const char* name;     // "settings write"
     const char* operand;  // the one operand it takes ("NAME", "IMAGE"), or ""
+    const char* operand_help;
     std::vector<option_spec> options;
     link_need needs;
     handler run;
@@ -64,6 +65,7 @@ struct invocation {
     bool progress = false;  // stderr is a terminal: progress bars go there
     bool sim = false;
     bool json = false;  // the report goes to stdout as JSON
+    int retries = 0;    // --retry: further attempts after a busy reply
     link target;
 
     bool has(std::string_view option) const { return options.find(option) != options.end(); }
@@ -89,13 +91,21 @@ struct command_line {
 
 const std::vector<command_spec>& commands();
 
+// The parts of the program's help after its options: "Examples",
+// "Environment", "Exit status"; the man page gives each its own section.
+struct help_section {
+    const char* title;
+    const char* text;
+};
+const std::vector<help_section>& program_help_sections();
+
 // The whole command line as CLI11 knows it, bound to `line`: the source of
 // the parser, the help, the man page and the bash completion.
 std::unique_ptr<CLI::App> make_app(command_line* line);
 
-enum class parsed { run, printed, usage };
-// Parses argv. `printed`: help or the version went to stdout; `usage`: the
-// error is in *error.
+enum class parsed { run, printed, version, usage };
+// Parses argv. `printed`: the help went to stdout; `version`: the version is
+// asked for; `usage`: the error is in *error.
 parsed parse_command_line(int argc, char** argv, command_line* line, report* error);
 // The invocation of the parsed command, before the link is resolved.
 invocation make_invocation(const command_line& line);

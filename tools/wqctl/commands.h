@@ -2,9 +2,11 @@
 // groups its operations.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "cli.h"
@@ -59,26 +61,67 @@ report connect_by_name(const std::string& name, int language, BTH_ADDR* address)
 report open_serial_handle(const invocation& call, int* handle);
 report open_kept_connection(const invocation& call, unsigned* socket);
 
-// Whole files for the commands that take bytes; false on any error.
-bool read_file(const std::string& path, std::vector<unsigned char>* bytes);
+// A file a command reads: a regular file of 1 to `largest` bytes. Anything
+// else (missing, unreadable, a directory, a FIFO, a device) is refused with
+// the reason before the box is asked.
+struct input_file {
+    std::string path;
+    int fd = -1;
+    std::uint64_t size = 0;
+    input_file() = default;
+    input_file(const input_file&) = delete;
+    input_file& operator=(const input_file&) = delete;
+    ~input_file();
+};
+std::optional<report> open_input(const std::string& path, std::uint64_t largest, input_file* in);
+// Exactly `size` bytes from `offset`, or a failure naming the file.
+std::optional<report> read_input(const input_file& in, std::uint64_t offset, std::size_t size,
+                                  unsigned char* bytes);
 
 // A file a command writes, opened before the box is asked, so that a path
-// that cannot be written costs no exchange; "-" is standard output.
-struct output_file {
-    std::string path;
-    std::FILE* stream = nullptr;
-    bool is_stdout() const { return path == "-"; }
+// that cannot be written costs no exchange; "-" is standard output. A
+// regular file is written as TARGET.partial, each write flushed, and renamed
+// to TARGET by complete(): a run that fails or is interrupted never clobbers
+// what TARGET held. An incomplete one is removed at the end unless kept.
+class output_file {
+public:
     output_file() = default;
     output_file(const output_file&) = delete;
     output_file& operator=(const output_file&) = delete;
     ~output_file();
-};
-// A failure naming the path and the reason when it cannot be opened.
-std::optional<report> open_output(const std::string& path, output_file* out);
-// Writes the bytes and closes the file; a failure of wqctl's own on error.
-std::optional<report> write_output(output_file* out, const std::string& bytes);
 
-// hints.cpp: what a failure means and what to do, in r->hint.
+    // A failure naming the path and the reason when it cannot be opened.
+    std::optional<report> open(const std::string& path);
+    // Written and flushed; false with errno set when not.
+    bool write(std::string_view bytes);
+    // Closes it under its own name.
+    std::optional<report> complete();
+    // An incomplete file stays, under its .partial name.
+    void keep_partial() { keep_ = true; }
+
+    bool is_open() const { return stream_ != nullptr; }
+    bool is_stdout() const { return path_ == "-"; }
+    const std::string& path() const { return path_; }
+    // Where the bytes are: the .partial name until complete() renamed it.
+    const std::string& written_to() const { return written_to_; }
+
+private:
+    bool staged() const { return written_to_ != path_; }
+    std::string path_, written_to_;
+    std::FILE* stream_ = nullptr;
+    bool keep_ = false;
+};
+// Writes all the bytes and completes the file.
+std::optional<report> write_whole(output_file* out, std::string_view bytes);
+
+// hints.cpp: whether the library can open a serial device, and if not why
+// and what to do.
+struct device_check {
+    enum kind { opens, missing, denied, in_use, other } problem;
+    std::string text;  // the device, the reason and what to do; empty when it opens
+};
+device_check check_device(const std::string& path);
+// What a failure means and what to do, in r->hint.
 void add_hint(const invocation& call, report* r);
 // The box refused because it is in use: worth another attempt.
 bool is_busy(const report& r);

@@ -4,14 +4,17 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <grp.h>
+#include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "commands.h"
+#include "link.h"
 
 namespace wqctl {
 namespace {
@@ -19,6 +22,9 @@ namespace {
 // The library's text when a serial operation cannot open its port, in
 // either language.
 constexpr const char* port_open_failed[] = {"Unable Open Port", "Port konnte nicht ge"};
+// A serial settings read that did not get its whole record.
+constexpr const char* settings_read_failed[] = {"Error Occured While Reading Settings",
+                                                "Fehler beim Lesen der Einstellungen"};
 // The box's "in use" refusals end up in messages with these words.
 constexpr const char* busy_words[] = {"Reason: in", "Grund: "};
 // A Bluetooth name that is not found, and the name service failing.
@@ -69,38 +75,90 @@ std::string group_name(gid_t gid) {
     return g ? g->gr_name : std::to_string(gid);
 }
 
+std::string user_name(uid_t uid) {
+    const struct passwd* p = getpwuid(uid);
+    return p ? p->pw_name : std::to_string(uid);
+}
+
+// Whether the user is listed in the group, which a login picks up only when
+// it starts.
+bool listed_in_group(gid_t gid) {
+    const struct passwd* me = getpwuid(getuid());
+    const struct group* g = getgrgid(gid);
+    if (!me || !g) return false;
+    if (me->pw_gid == gid) return true;
+    for (char** member = g->gr_mem; *member; ++member)
+        if (std::strcmp(*member, me->pw_name) == 0) return true;
+    return false;
+}
+
+std::string mode_text(mode_t mode) {
+    char text[8];
+    std::snprintf(text, sizeof text, "%04o", static_cast<unsigned>(mode & 07777));
+    return text;
+}
+
+// Who may open the device, from its owner, group and mode: joining the group
+// helps only when the group may read and write it.
+std::string permission_hint(const std::string& path, const struct stat& st, int error) {
+    const std::string why = errno_text(path, error) + " (owner '" + user_name(st.st_uid) + "', group '" +
+                            group_name(st.st_gid) + "', mode " + mode_text(st.st_mode) + ")";
+    const mode_t group_rw = S_IRGRP | S_IWGRP;
+    if ((st.st_mode & group_rw) != group_rw)
+        return why + ": only its owner may open it; a udev rule can give it a group to join";
+    const std::string group = group_name(st.st_gid);
+    if (listed_in_group(st.st_gid))
+        return why + ": you are in group '" + group + "', but this login started before: log in again";
+    return why + ": add yourself to group '" + group + "' with `sudo usermod -aG " + group +
+           " $USER` and log in again";
+}
+
+}  // namespace
+
 // Why a serial device does not open, found by trying what the library
 // tries: it exists, we may read and write it, it is a terminal, and nobody
 // holds its lock.
-std::string diagnose_device(const std::string& path) {
+device_check check_device(const std::string& path) {
     struct stat st {};
     if (stat(path.c_str(), &st) != 0) {
-        return errno_text(path, errno) +
-               ": no such device; `wqctl ports` lists the serial devices present, --device PATH "
-               "takes any other";
+        const int error = errno;
+        if (error != ENOENT) return {device_check::other, errno_text(path, error)};
+        return {device_check::missing,
+                errno_text(path, error) + ": no such device; `wqctl ports` lists the serial devices present, "
+                                          "--device PATH takes any other"};
     }
-    if (access(path.c_str(), R_OK | W_OK) != 0) {
-        const std::string group = group_name(st.st_gid);
-        return errno_text(path, errno) + ": the device belongs to group '" + group +
-               "'; add yourself with `sudo usermod -aG " + group + " $USER` and log in again";
-    }
+    if (access(path.c_str(), R_OK | W_OK) != 0) return {device_check::denied, permission_hint(path, st, errno)};
     const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         const int error = errno;
-        if (error == EBUSY) return errno_text(path, error) + ": in use by another program; close it and try again";
-        return errno_text(path, error);
+        if (error == EBUSY)
+            return {device_check::in_use,
+                    errno_text(path, error) + ": in use by another program; close it and try again"};
+        return {device_check::other, errno_text(path, error)};
     }
-    std::string why;
-    if (!isatty(fd)) why = path + " is not a serial device";
-    else if (flock(fd, LOCK_EX | LOCK_NB) != 0)
-        why = errno_text(path, errno) + ": in use by another program (`fuser -v " + path +
-              "` shows which); close it and try again";
-    else why = path + " opens now: another program probably held it at the time";
+    device_check check{device_check::opens, ""};
+    if (!isatty(fd)) {
+        check = {device_check::other, path + " is not a serial device"};
+    } else if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        check = {device_check::in_use, errno_text(path, errno) + ": in use by another program (`fuser -v " + path +
+                                           "` shows which); close it and try again"};
+    }
     close(fd);
-    return why;
+    return check;
 }
 
-std::string bluetooth_lookup_hint() {
+namespace {
+
+std::string diagnose_device(const std::string& path) {
+    const device_check check = check_device(path);
+    return check.problem == device_check::opens ? path + " opens now: another program probably held it at the time"
+                                                : check.text;
+}
+
+std::string bluetooth_lookup_hint(const invocation& call) {
+    // The directory of --sim is wqctl's own and gone when it ends.
+    if (call.sim)
+        return std::string("the emulated box of --sim is called \"") + sim_bt_name + "\", or what --name gives";
     if (const char* dir = std::getenv("WQ_BT_DIR"); dir && *dir)
         return std::string("Bluetooth is emulated in ") + dir + ": is wqbox running there with that name?";
     return "without WQ_BT_DIR the system's Bluetooth is asked (BlueZ, where this build supports it): is the "
@@ -111,7 +169,13 @@ std::string bluetooth_lookup_hint() {
 std::string hint_for(const invocation& call, const report& r) {
     const std::string& m = r.message;
     if (call.serial() && contains_any(m, port_open_failed)) return diagnose_device(call.target.device_path);
+    if (contains_any(m, busy_words) && call.retries > 0) {
+        return "the box was still in use after " + std::to_string(call.retries + 1) +
+               " attempts 1 s apart: try again when it is free";
+    }
     if (contains_any(m, busy_words)) return "the box is in use: try again when it is free, or give --retry N";
+    if (r.failed_at == "wq_read_settings" && contains_any(m, settings_read_failed) && !call.has("--short"))
+        return "no whole 380-byte record came: a box that keeps the short 344-byte record needs --short";
     if (contains_any(r.failed_at, final_firmware_steps) && !contains_any(m, verdict_words))
         return "the image went out whole but the box's verdict was lost: the box may have accepted the "
                "image; check its firmware version before sending it again";
@@ -119,7 +183,7 @@ std::string hint_for(const invocation& call, const report& r) {
         for (const socket_error& e : socket_errors)
             if (e.code == code) return "error " + std::to_string(code) + ": " + e.meaning;
     }
-    if (contains_any(m, lookup_failed)) return bluetooth_lookup_hint();
+    if (contains_any(m, lookup_failed)) return bluetooth_lookup_hint(call);
     if (r.failed_at == "wq_connect_to_box")
         return "is the box switched on and cabled? `wqctl ports` lists the serial devices present";
     return "";

@@ -66,7 +66,7 @@ std::optional<report> check_link_options(const command_line& line) {
     // A command without a link takes link options only where they mean
     // something: where the emulated box is, and the port find expects.
     const bool placed = line.sim && !line.device;
-    const bool expected_port = std::string_view(c.name) == "find" && line.port && !line.device;
+    const bool expected_port = std::string_view(c.name) == "find" && (line.port || line.device);
     if (c.needs == link_need::none && link_options_given(line) && !placed && !expected_port)
         return usage_error(std::string(c.name) + " takes no link option");
     return std::nullopt;
@@ -116,7 +116,9 @@ std::optional<report> resolve_link(const command_line& line, const invocation& c
     const command_spec& c = *call.command;
     if (auto error = check_link_options(line)) return error;
     if (c.needs == link_need::none) {
-        if (line.port) target->port = *line.port;  // find: where the box must answer
+        // find: where the box must answer, unless --sim places it there
+        if (line.device) serial_link(device_port, *line.device, target);
+        else if (line.port && !line.sim) serial_link(*line.port, "", target);
         return std::nullopt;
     }
     if (line.port || line.device) {

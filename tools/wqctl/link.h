@@ -12,6 +12,8 @@ namespace wqctl {
 
 // The emulated box's Bluetooth address when --sim is given without --bt.
 constexpr const char* sim_bt_address = "00:11:22:33:44:AA";
+// ... and its name when --sim is given without --name.
+constexpr const char* sim_bt_name = "WQ Box";
 // --device reaches its device as this COM port of a directory of its own.
 constexpr int device_port = 1;
 constexpr int lowest_port = 1;

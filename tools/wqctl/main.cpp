@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <cstdio>
@@ -111,7 +112,8 @@ sim_options sim_options_for(const command_line& line) {
 
 // A box in use refuses a write, a restore or a flush; it is free again
 // when the user steps back, so --retry asks again after a pause.
-report run_with_retries(const invocation& call, int retries) {
+report run_with_retries(const invocation& call) {
+    const int retries = call.retries;
     report r = call.command->run(call);
     int attempt = 0;
     for (; attempt < retries && is_busy(r); ++attempt) {
@@ -123,19 +125,47 @@ report run_with_retries(const invocation& call, int retries) {
     return r;
 }
 
+// Whatever goes wrong inside wqctl still ends in its one report, and the
+// temporary directories go with the stack.
+report run_guarded(const invocation& call) {
+    try {
+        return run_with_retries(call);
+    } catch (const std::exception& e) {
+        return own_failure(std::string("wqctl failed: ") + e.what());
+    }
+}
+
+report version_report() {
+    report r;
+    r.summary = std::string("wqctl ") + WQ_VERSION;
+    r.add("version", WQ_VERSION);
+    return r;
+}
+
 // The temporary directory of --sim and --device, and the box of --sim.
 struct stand_ins {
     std::unique_ptr<scratch_dir> dir;
     std::unique_ptr<simulation> sim;
 };
 
-std::optional<report> start_stand_ins(const command_line& line, exit_guard& guard, stand_ins* s) {
-    if (!line.sim && !line.device) return std::nullopt;
+// --device PATH, and find --port N, reach their device as COM1 of a
+// directory of their own, so the library opens that device and no other.
+std::optional<std::string> device_to_link(const command_line& line, const invocation& call) {
+    if (line.device) return line.device;
+    if (!line.sim && call.command->needs == link_need::none && call.target.type == link::kind::serial)
+        return call.target.device_path;
+    return std::nullopt;
+}
+
+std::optional<report> start_stand_ins(const command_line& line, const invocation& call, exit_guard& guard,
+                                      stand_ins* s) {
+    const std::optional<std::string> device = device_to_link(line, call);
+    if (!line.sim && !device) return std::nullopt;
     std::string error;
     s->dir = scratch_dir::make(&error);
     if (!s->dir) return own_failure(error);
     guard.remove_on_signal(s->dir->path());
-    if (line.device && !link_device(*line.device, s->dir->path(), &error)) return own_failure(error);
+    if (device && !link_device(*device, s->dir->path(), &error)) return own_failure(error);
     if (line.sim) {
         s->sim = simulation::start(sim_options_for(line), s->dir->path(), &error);
         if (!s->sim) return own_failure("the emulated box did not start: " + error);
@@ -143,14 +173,28 @@ std::optional<report> start_stand_ins(const command_line& line, exit_guard& guar
     return std::nullopt;
 }
 
+// The link in the user's terms: a command without one (find) resolves it
+// before the stand-ins move WQ_COM_DIR, the others after the emulated box
+// is there to be found by name.
+std::optional<report> resolve(const command_line& line, invocation& call, bool before_stand_ins) {
+    if ((call.command->needs == link_need::none) != before_stand_ins) return std::nullopt;
+    auto problem = resolve_link(line, call, &call.target);
+    if (problem) add_hint(call, &*problem);
+    return problem;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    // A reader that goes away (`wqctl log --csv - | head`) is a write error
+    // wqctl handles, not a signal that ends it.
+    std::signal(SIGPIPE, SIG_IGN);
     const std::shared_ptr<exit_guard> guard = exit_guard::install();
     command_line line;
     report error;
     switch (parse_command_line(argc, argv, &line, &error)) {
         case parsed::printed: return 0;
+        case parsed::version: guard->describe("", line.json); return guard->finish(version_report());
         case parsed::usage: guard->describe(line.group, line.json); return guard->finish(error);
         case parsed::run: break;
     }
@@ -165,12 +209,10 @@ int main(int argc, char** argv) {
     if (auto problem = check_link_options(line)) return guard->finish(*problem);
     call.progress = isatty(STDERR_FILENO);
     stand_ins stand_in;
-    if (auto problem = start_stand_ins(line, *guard, &stand_in)) return guard->finish(*problem);
-    if (auto problem = resolve_link(line, call, &call.target)) {
-        add_hint(call, &*problem);
-        return guard->finish(*problem);
-    }
-    report r = run_with_retries(call, line.retries);
+    if (auto problem = resolve(line, call, true)) return guard->finish(*problem);
+    if (auto problem = start_stand_ins(line, call, *guard, &stand_in)) return guard->finish(*problem);
+    if (auto problem = resolve(line, call, false)) return guard->finish(*problem);
+    report r = run_guarded(call);
     add_hint(call, &r);
     return guard->finish(r);
 }

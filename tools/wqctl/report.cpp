@@ -143,8 +143,9 @@ void print_json(std::FILE* out, std::string_view command, const report& r) {
 void print_human(std::FILE* out, std::FILE* err, const report& r) {
     const std::string message = latin1_to_utf8(r.message);
     if (r.result == outcome::ok) {
-        if (!message.empty()) std::fprintf(out, "%s\n", message.c_str());
-        if (!r.summary.empty()) std::fprintf(out, "%s\n", r.summary.c_str());
+        std::FILE* said = r.data_on_stdout ? err : out;
+        if (!message.empty()) std::fprintf(said, "%s\n", message.c_str());
+        if (!r.summary.empty()) std::fprintf(said, "%s\n", r.summary.c_str());
     } else {
         std::string why = r.failed_at.empty() ? "" : r.failed_at + " failed";
         for (const std::string* part : {&message, &r.summary}) {
@@ -155,9 +156,12 @@ void print_human(std::FILE* out, std::FILE* err, const report& r) {
     }
     // A table, where there is one; else the values, unless a summary line
     // already said all people need.
+    if (r.data_on_stdout) return;
     if (!r.table.empty()) std::fputs(r.table.c_str(), out);
     else if (r.show_values && (r.result != outcome::ok || r.summary.empty())) print_values(out, r.values);
 }
+
+void notice(const std::string& text) { std::fprintf(stderr, "wqctl: %s\n", text.c_str()); }
 
 void show_progress(const char* label, std::size_t done, std::size_t total, const char* unit) {
     if (total == 0) return;

@@ -24,6 +24,7 @@ struct report {
     json values = json::object();
     std::string table;  // a ready-made text block for people (e.g. the usage log)
     bool show_values = true;  // for people: false when a file already holds them
+    bool data_on_stdout = false;  // the command's data went to stdout: its lines for people go to stderr
 
     void add(const std::string& key, json value) { values[key] = std::move(value); }
 };
@@ -52,6 +53,11 @@ std::string number_text(double value);
 
 void print_json(std::FILE* out, std::string_view command, const report& r);
 void print_human(std::FILE* out, std::FILE* err, const report& r);
+
+// A line on stderr for a wait people would otherwise sit through in
+// silence; it goes there whether or not stderr is a terminal, so a log
+// says why a run took long.
+void notice(const std::string& text);
 
 // A progress bar on stderr, for the commands that move many blocks:
 // "label [#####.....]  40% 4/10 unit". Ends the line when done == total.

@@ -37,8 +37,11 @@ constexpr unsigned mode_bit = 0x2000;
 
 constexpr long long number_limit = 65535;
 constexpr long long safe_number_limit = 999;  // the safe record keeps the number as 3 digits
-constexpr long long safe_mode_low = -999999;  // ... and the mode as 7 characters
-constexpr long long safe_mode_high = 9999999;
+// ... and the mode as 7 characters. A mode is one number on the box, which
+// answers every read in the layout it is asked for (or last written), so a
+// mode outside what the safe layout can carry could not be read back whole.
+constexpr long long mode_low = -999999;
+constexpr long long mode_high = 9999999;
 constexpr long long highest_choice = 4;
 constexpr long long largest_byte = 255;
 constexpr long long choice_with_values = 4;  // the choice whose byte and number count
@@ -113,10 +116,7 @@ std::optional<report> take_number(const invocation& call, write_request* w) {
 
 std::optional<report> take_mode(const invocation& call, write_request* w) {
     long long mode = 0;
-    const bool safe = call.has("--safe");
-    if (auto error = number_option(call, "--mode", safe ? safe_mode_low : INT32_MIN,
-                                   safe ? safe_mode_high : INT32_MAX, &mode))
-        return error;
+    if (auto error = number_option(call, "--mode", mode_low, mode_high, &mode)) return error;
     w->mode = static_cast<int>(mode);
     w->fields |= mode_bit;
     w->written.emplace_back("mode");
@@ -294,14 +294,65 @@ report read_bt(const invocation& call, read_outputs& o, char* message) {
         message);
 }
 
+report read_record(const invocation& call, read_outputs& outputs) {
+    char message[message_size] = {};
+    return call.serial() ? read_serial(call, outputs, message) : read_bt(call, outputs, message);
+}
+
+// The read request does not say which layout the host expects, and the
+// library takes what comes as the layout it asked for: a record of the other
+// layout comes out shifted, texts in the wrong fields and numbers made of
+// text bytes. A number no record of the asked layout can hold gives it away;
+// the reason, or "".
+std::string misfit(const invocation& call, const read_outputs& out) {
+    const std::string number = field(out.number), mode = field(out.mode);
+    long long value = 0;
+    if (!call.serial() && call.has("--safe")) {
+        if (parse_number(number, 0, safe_number_limit, &value) && parse_number(mode, mode_low, mode_high, &value))
+            return "";
+        return "its number '" + number + "' and mode '" + mode + "' are not both decimal numbers";
+    }
+    if (parse_number(number, 0, number_limit, &value)) return "";
+    return "its number " + number + " is outside 0..65535";
+}
+
+// A safe record read as a standard one always shows mode 49, for the safe
+// layout keeps the text "1" where the standard one keeps the mode. A box
+// whose mode really is 49 is told apart by reading in the safe layout too.
+constexpr int safe_one_as_mode = 49;
+
+bool safe_record_after_all(const invocation& call, const read_outputs& out) {
+    if (call.serial() || call.has("--safe") || field(out.mode) != std::to_string(safe_one_as_mode)) return false;
+    invocation safe = call;
+    safe.options["--safe"] = "";
+    read_outputs again;
+    return read_record(safe, again).result == outcome::ok && misfit(safe, again).empty();
+}
+
+const char* layout_to_use(const invocation& call) {
+    if (call.serial()) {
+        return call.has("--short") ? "the box sends the long 380-byte record: leave out --short"
+                                   : "the box sends the short 344-byte record: give --short";
+    }
+    return call.has("--safe") ? "the box answers in the standard layout: leave out --safe"
+                              : "the box answers in the safe layout: give --safe";
+}
+
 }  // namespace
 
 report run_settings_read(const invocation& call) {
     if (auto error = check_record_options(call)) return *error;
     read_outputs outputs;
-    char message[message_size] = {};
-    report r = call.serial() ? read_serial(call, outputs, message) : read_bt(call, outputs, message);
-    if (r.result == outcome::ok) add_read_values(call, outputs, &r);
+    report r = read_record(call, outputs);
+    if (r.result != outcome::ok) return r;
+    std::string why = misfit(call, outputs);
+    if (why.empty() && safe_record_after_all(call, outputs))
+        why = "a safe record shows mode 49 when read as a standard one";
+    if (!why.empty()) {
+        return own_failure("the record read is not a " + std::string(record_name(call)) + " one (" + why +
+                           "): " + layout_to_use(call));
+    }
+    add_read_values(call, outputs, &r);
     return r;
 }
 

@@ -4,7 +4,9 @@
 // and WQ_BT_DIR, set in this process only.
 #pragma once
 
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <string>
 
 namespace wqbox {
@@ -35,18 +37,36 @@ struct sim_options {
     bool trace = false;      // the emulator's transcript on stderr
 };
 
+// --trace: the box's transcript on stderr, with every request the box was
+// sent, those the library awaits no answer to included.
+class trace_printer {
+public:
+    void print(const std::string& transcript_line);
+    // Returns once the box has read all it was sent over Bluetooth, or after
+    // a time limit.
+    void finish(const std::string& socket_path);
+
+private:
+    std::mutex mutex_;
+    std::condition_variable done_;
+    std::string held_;  // a connection's first line, until the next one
+    bool ending_ = false;
+    bool ended_ = false;
+};
+
 class simulation {
 public:
     // Starts the box on both links in `dir`; nullptr with the reason in *error.
     static std::unique_ptr<simulation> start(const sim_options& options, const std::string& dir,
                                              std::string* error);
-    // Stops the box.
+    // Stops the box, once a trace shows all it was sent.
     ~simulation();
     simulation(const simulation&) = delete;
     simulation& operator=(const simulation&) = delete;
 
 private:
     simulation() = default;
+    std::unique_ptr<trace_printer> trace_;
     std::unique_ptr<wqbox::emulator> box_;
 };
 

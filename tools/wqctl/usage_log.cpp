@@ -1,5 +1,6 @@
 // log: downloads the usage log entry by entry over a held link, prints it,
-// and writes it as CSV.
+// and writes it as CSV, each row as it comes.
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -55,7 +56,10 @@ std::string text_of(const char (&buffer)[n]) {
     return box_text(c_text(buffer, n));
 }
 
+// An empty slot holds no use: the library still fills in the usage text
+// and values of usage code 0, which would read as a use that never was.
 log_entry entry_from(int status, const entry_buffers& b) {
+    if (status == empty_slot) return {status, text_of(b.number), "", "", "", "", "", "", ""};
     return {status,         text_of(b.number),    text_of(b.usage),     text_of(b.water),
             text_of(b.water_2), text_of(b.water_3), text_of(b.product_1), text_of(b.product_2),
             text_of(b.key)};
@@ -63,6 +67,8 @@ log_entry entry_from(int status, const entry_buffers& b) {
 
 // One fetch: (outputs, message, repeat) -> the library's status.
 using fetch_call = std::function<int(entry_buffers&, char*, bool)>;
+// Takes each entry as it comes; false stops the download.
+using entry_sink = std::function<bool(const log_entry&)>;
 
 struct download {
     report r;
@@ -79,7 +85,7 @@ bool link_failed(int status, const entry_buffers& b) { return status == other &&
 // once more with `repeat`, which has the box send its last entry again
 // rather than skip one; the serial link has no such request.
 void fetch_entries(const invocation& call, const char* operation, bool can_repeat,
-                   const fetch_call& fetch, download& d) {
+                   const fetch_call& fetch, const entry_sink& take, download& d) {
     for (std::size_t i = 0; i < d.count; ++i) {
         entry_buffers b{};
         char message[message_size] = {};
@@ -93,6 +99,7 @@ void fetch_entries(const invocation& call, const char* operation, bool can_repea
             return;
         }
         d.entries.push_back(entry_from(status, b));
+        if (!take(d.entries.back())) return;
         if (call.progress) show_progress("usage log", i + 1, d.count, "entries");
     }
 }
@@ -109,7 +116,7 @@ int water_variant(const invocation& call) {
     return call.has("--ambient-water") ? water_variant_ambient : water_variant_carbonated;
 }
 
-download download_serial(const invocation& call) {
+download download_serial(const invocation& call, const entry_sink& take) {
     download d;
     int handle = 0;
     d.r = open_serial_handle(call, &handle);
@@ -126,7 +133,7 @@ download download_serial(const invocation& call) {
                                                    b.product_2, b.water_2, b.water_3, b.key, text,
                                                    call.language);
                       },
-                      d);
+                      take, d);
     }
     // The end request goes out after a failure too, so that the box stops.
     char end_message[message_size] = {};
@@ -136,7 +143,7 @@ download download_serial(const invocation& call) {
     return d;
 }
 
-download download_bt(const invocation& call) {
+download download_bt(const invocation& call, const entry_sink& take) {
     download d;
     unsigned socket = 0;
     d.r = open_kept_connection(call, &socket);
@@ -153,7 +160,7 @@ download download_bt(const invocation& call) {
                                                       b.product_2, b.water_2, b.water_3, b.key, text,
                                                       repeat ? 1 : 0, call.language);
                       },
-                      d);
+                      take, d);
     }
     // Ends the download and closes the connection, after a failure too.
     char end_message[message_size] = {};
@@ -174,15 +181,11 @@ std::string csv_field(const std::string& text) {
     return quoted + "\"";
 }
 
-std::string csv_text(const std::vector<log_entry>& entries) {
-    std::string text = std::string(csv_header) + "\r\n";
-    for (const log_entry& e : entries) {
-        text += csv_field(e.number) + "," + kind_of(e.status) + "," + std::to_string(e.status) + "," +
-                csv_field(e.usage) + "," + csv_field(e.water) + "," + csv_field(e.water_2) + "," +
-                csv_field(e.water_3) + "," + csv_field(e.product_1) + "," + csv_field(e.product_2) +
-                "," + csv_field(e.key) + "\r\n";
-    }
-    return text;
+std::string csv_row(const log_entry& e) {
+    return csv_field(e.number) + "," + kind_of(e.status) + "," + std::to_string(e.status) + "," +
+           csv_field(e.usage) + "," + csv_field(e.water) + "," + csv_field(e.water_2) + "," +
+           csv_field(e.water_3) + "," + csv_field(e.product_1) + "," + csv_field(e.product_2) + "," +
+           csv_field(e.key) + "\r\n";
 }
 
 // The values are numbers the box sent as text: numbers in JSON where they
@@ -217,32 +220,70 @@ std::string entry_table(const std::vector<log_entry>& entries) {
     return table;
 }
 
+// The CSV as the download goes: a row written the moment its entry came.
+// A reader that goes away (`| head`) ends the download as if it were
+// complete; a file that cannot take a row ends it as a failure.
+struct csv_writer {
+    output_file file;
+    bool reader_gone = false;
+    std::optional<report> error;
+
+    bool take(const log_entry& e) { return put(csv_row(e)); }
+    bool put(const std::string& text) {
+        if (file.write(text)) return true;
+        if (errno == EPIPE && file.is_stdout()) reader_gone = true;
+        else error = own_failure("cannot write " + file.written_to() + ": " + std::strerror(errno));
+        return false;
+    }
+};
+
+// The file is complete only when the download is: else the rows that came
+// stay under the .partial name, and none at all leave the target untouched.
+void finish_csv(csv_writer& csv, const download& d, report& r) {
+    const bool whole = r.result == outcome::ok && !csv.error;
+    if (csv.file.is_stdout()) {
+        r.data_on_stdout = true;
+        return;
+    }
+    if (whole) {
+        if (auto error = csv.file.complete()) r = *error;
+        else r.summary += ", written to " + csv.file.path();
+        r.add("csv", csv.file.path());
+        return;
+    }
+    if (d.entries.empty()) return;
+    csv.file.keep_partial();
+    r.summary += "; the " + std::to_string(d.entries.size()) + " that came are in " + csv.file.written_to() +
+                 " (partial)";
+    r.add("csv_partial", csv.file.written_to());
+}
+
 }  // namespace
 
 report run_log(const invocation& call) {
-    output_file csv;
+    csv_writer csv;
     if (call.has("--csv")) {
         if (call.json && call.value("--csv") == "-")
             return usage_error("--csv - and --json both write to standard output: give --csv FILE");
-        if (auto error = open_output(call.value("--csv"), &csv)) return *error;
+        if (auto error = csv.file.open(call.value("--csv"))) return *error;
+        if (!csv.put(std::string(csv_header) + "\r\n") && csv.error) return *csv.error;
     }
-    download d = call.serial() ? download_serial(call) : download_bt(call);
+    const entry_sink take = [&csv](const log_entry& e) { return !csv.file.is_open() || csv.take(e); };
+    download d = call.serial() ? download_serial(call, take) : download_bt(call, take);
     report& r = d.r;
-    if (r.result == outcome::ok) {
+    const std::string got = std::to_string(d.entries.size());
+    if (csv.error) {
+        r = own_failure(csv.error->summary + "; stopped after " + got + " of " + std::to_string(d.count) +
+                        " entries");
+    } else if (csv.reader_gone && r.result == outcome::ok) {
+        r.summary = "standard output was closed after " + got + " entries; download ended";
+    } else if (r.result == outcome::ok) {
         r.message.clear();  // a fetch that needed a second read leaves its failure text
-        r.summary = std::to_string(d.entries.size()) + " entries downloaded";
+        r.summary = got + " entries downloaded";
     } else if (d.counted) {
-        r.summary = "stopped after " + std::to_string(d.entries.size()) + " of " + std::to_string(d.count) +
-                    " entries";
+        r.summary = "stopped after " + got + " of " + std::to_string(d.count) + " entries";
     }
-    // The entries that came are written even when the download broke off.
-    if (csv.stream) {
-        if (auto error = write_output(&csv, csv_text(d.entries))) return *error;
-        if (!csv.is_stdout()) {
-            r.summary += (r.summary.empty() ? "" : ", ") + std::string("written to ") + csv.path;
-            r.add("csv", csv.path);
-        }
-    }
+    if (csv.file.is_open()) finish_csv(csv, d, r);
     r.add("count", d.count);
     json entries = json::array();
     for (const log_entry& e : d.entries) entries.push_back(entry_json(e));

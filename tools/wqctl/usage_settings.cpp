@@ -60,12 +60,18 @@ bool parse_hex(std::string_view text, std::vector<unsigned char>* bytes) {
     return high < 0;
 }
 
+std::optional<report> read_block_file(const std::string& path, std::vector<unsigned char>* block) {
+    input_file in;
+    if (auto error = open_input(path, largest_block, &in)) return error;
+    block->resize(static_cast<std::size_t>(in.size));
+    return read_input(in, 0, block->size(), block->data());
+}
+
 std::optional<report> block_to_write(const invocation& call, std::vector<unsigned char>* block) {
-    if (call.has("--in") == call.has("--hex")) return usage_error("give the block with --in FILE or --hex HEX");
-    if (call.has("--in") && !read_file(call.value("--in"), block))
-        return usage_error("cannot read " + call.value("--in"));
-    if (call.has("--hex") && !parse_hex(call.value("--hex"), block))
-        return usage_error("--hex takes pairs of hex digits");
+    if (call.has("--in") && call.has("--hex")) return usage_error("give --in FILE or --hex HEX, not both");
+    if (!call.has("--in") && !call.has("--hex")) return usage_error("give the block with --in FILE or --hex HEX");
+    if (call.has("--in")) return read_block_file(call.value("--in"), block);
+    if (!parse_hex(call.value("--hex"), block)) return usage_error("--hex takes pairs of hex digits");
     // An empty block would go out as a bare frame the box cannot take for a
     // setting; refusing it here is the one safe answer.
     if (block->empty()) return usage_error("the block is empty: give at least one byte");
@@ -92,8 +98,11 @@ report run_usage_settings_read(const invocation& call) {
     if (call.has("--size"))
         if (auto error = number_option(call, "--size", 1, largest_block, &size)) return *error;
     output_file out;
-    if (call.has("--out"))
-        if (auto error = open_output(call.value("--out"), &out)) return *error;
+    if (call.has("--out")) {
+        if (call.json && call.value("--out") == "-")
+            return usage_error("--out - and --json both write to standard output: give --out FILE");
+        if (auto error = out.open(call.value("--out"))) return *error;
+    }
     const int data_size = static_cast<int>(size);
     std::vector<unsigned char> buffer(static_cast<std::size_t>(data_size + read_room));
     char message[message_size] = {};
@@ -104,10 +113,12 @@ report run_usage_settings_read(const invocation& call) {
     if (r.result != outcome::ok) return r;
     buffer.resize(static_cast<std::size_t>(data_size));
     r.add("size", data_size);
-    if (out.stream) {
-        if (auto error = write_output(&out, std::string(buffer.begin(), buffer.end()))) return *error;
-        r.summary = std::to_string(data_size) + " bytes written to " + out.path;
-        r.add("file", out.path);
+    if (out.is_open()) {
+        const std::string_view bytes(reinterpret_cast<const char*>(buffer.data()), buffer.size());
+        if (auto error = write_whole(&out, bytes)) return *error;
+        r.data_on_stdout = out.is_stdout();
+        r.summary = std::to_string(data_size) + " bytes written to " + out.path();
+        r.add("file", out.path());
         return r;
     }
     r.add("data", hex_of(buffer.data(), buffer.size(), ""));
