@@ -20,6 +20,10 @@ constexpr std::chrono::milliseconds write_patience{1000};
 // wake-ups to keep pace on a busy machine, short enough that a host writing
 // at line rate never waits on the box.
 constexpr std::chrono::milliseconds line_slice_time{4};
+// A box answers the moment a request is through; the emulator's thread wakes
+// later than that, and up to this much of its lateness is taken back from
+// the answer, so its own wake-ups are not counted as line time.
+constexpr std::chrono::milliseconds wake_allowance{1};
 
 // Writes everything, waiting for room; false when the link failed or stayed
 // full.
@@ -40,22 +44,22 @@ sent write_all(link_io& io, const unsigned char* data, std::size_t size) {
     return sent::ok;
 }
 
-// Writes one piece, at line rate when the line is paced, and records it.
-// A serial line carries it in slices of a few ms; a Bluetooth link in a
-// packet, which the host receives whole once its line time has passed (the
-// host takes a usage record with one receive call).
-sent write_piece(link_io& io, const unsigned char* data, std::size_t size) {
+// Writes one piece, at line rate from `start` when the line is paced, and
+// records it. A serial line carries it in slices of a few ms; a Bluetooth
+// link in a packet, which the host receives whole once its line time has
+// passed (the host takes a usage record with one receive call).
+sent write_piece(link_io& io, const unsigned char* data, std::size_t size, steady::time_point start) {
     sent result = sent::ok;
     if (io.byte_time.count() == 0) {
         result = write_all(io, data, size);
     } else if (io.is_socket) {
         const auto line_time = io.byte_time * static_cast<std::int64_t>(size);
-        if (!sleep_until(io.core, steady::now() + line_time)) return sent::stopping;
+        if (!sleep_until(io.core, start + line_time)) return sent::stopping;
         result = write_all(io, data, size);
     } else {
         // A serial line delivers each slice once its last byte is through.
         const std::size_t slice = std::max<std::size_t>(1, line_slice_time / io.byte_time);
-        auto next = steady::now();
+        auto next = start;
         for (std::size_t at = 0; at < size && result == sent::ok; at += slice) {
             const std::size_t count = std::min(slice, size - at);
             next += io.byte_time * static_cast<std::int64_t>(count);
@@ -163,11 +167,17 @@ sent send_answer(link_io& io, const answer& a, const fault* f) {
     if (f && (kind == fault_kind::cut || kind == fault_kind::drop)) limit = std::min(limit, f->amount);
     std::size_t piece = limit;
     if (f && kind == fault_kind::split) piece = f->amount ? f->amount : (limit + 1) / 2;
+    // The answer starts when the request is through, unless a fault held it back.
+    auto start = std::max(io.inbound_clear, steady::now() - wake_allowance);
+    if (f && kind == fault_kind::delay) start = steady::now();
     for (std::size_t offset = 0; offset < limit; offset += piece) {
-        if (offset > 0 && !sleep_until(io.core, steady::now() + std::chrono::milliseconds(f->pause_ms))) {
-            return sent::stopping;
+        if (offset > 0) {
+            if (!sleep_until(io.core, steady::now() + std::chrono::milliseconds(f->pause_ms))) {
+                return sent::stopping;
+            }
+            start = steady::now();
         }
-        const sent result = write_piece(io, bytes.data() + offset, std::min(piece, limit - offset));
+        const sent result = write_piece(io, bytes.data() + offset, std::min(piece, limit - offset), start);
         if (result != sent::ok) return result;
     }
     return f && kind == fault_kind::drop ? sent::dropped : sent::ok;
