@@ -11,6 +11,7 @@
 
 #include <endian.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -26,6 +27,7 @@
 namespace {
 
 constexpr int btproto_l2cap = 0;
+constexpr int btproto_hci = 1;
 constexpr int btproto_rfcomm = 3;
 constexpr std::uint16_t sdp_psm = 1;
 constexpr std::size_t radio_bytes = 6;
@@ -68,11 +70,41 @@ constexpr connect_failure connect_failures[] = {
     {EACCES, wsaeacces},         {EBADE, wsaeacces},          {EBUSY, wsaeaddrinuse},
 };
 
-// -1 with the code for `error`. No route to the box means no adapter is
-// on: bluetoothd tells whether it is there at all (10050) or its adapters
-// are off (10051). Other errors keep their errno, mapped as any socket's.
+// The kernel's list of adapters (HCIGETDEVLIST on an HCI socket, which
+// needs no privilege): whether any is switched on.
+constexpr unsigned long hci_get_device_list = _IOR('H', 210, int);
+constexpr std::uint32_t hci_up = 1u << 0;
+constexpr std::uint16_t most_adapters = 16;
+struct hci_device_list {
+    std::uint16_t count;
+    struct {
+        std::uint16_t id;
+        std::uint32_t flags;
+    } devices[most_adapters];
+};
+
+bool any_adapter_up() {
+    const int hci = ::socket(AF_BLUETOOTH, SOCK_RAW | SOCK_CLOEXEC, btproto_hci);
+    if (hci < 0) return false;
+    hci_device_list list{};
+    list.count = most_adapters;
+    const bool listed = ::ioctl(hci, hci_get_device_list, &list) == 0;
+    ::close(hci);
+    for (std::uint16_t i = 0; listed && i < list.count && i < most_adapters; ++i) {
+        if (list.devices[i].flags & hci_up) return true;
+    }
+    return false;
+}
+
+// -1 with the code for `error`. No route to the box means no adapter that
+// could reach it is on; the kernel says "host down" both for that and for
+// a box that did not answer the page, so then the adapters are asked. With
+// none on, bluetoothd tells whether it is there at all (10050) or its
+// adapters are off (10051). Errors of no table entry keep their errno,
+// mapped as any socket's.
 int fail_connect(int error) {
-    if (error == EHOSTUNREACH || error == ENETDOWN) {
+    const bool host_down = error == EHOSTDOWN || error == ENETDOWN;
+    if (error == EHOSTUNREACH || (host_down && !any_adapter_up())) {
         errno = bluez_unreachable_code();
         return -1;
     }

@@ -29,7 +29,6 @@ constexpr unsigned type_nil = 0;
 constexpr unsigned type_uint = 1;
 constexpr unsigned type_uuid = 3;
 constexpr unsigned type_sequence = 6;
-constexpr unsigned type_alternative = 7;
 constexpr unsigned char sequence_of_one_byte_length = 0x35;
 constexpr unsigned char uuid16_header = 0x19;
 constexpr unsigned char uint16_header = 0x09;
@@ -84,7 +83,7 @@ bool next_element(const unsigned char** at, const unsigned char* end, element* o
     return true;
 }
 
-// Walks the elements inside a sequence or alternative, first to last.
+// Walks the elements inside a sequence, first to last.
 struct children {
     const unsigned char* at;
     const unsigned char* end;
@@ -116,23 +115,6 @@ int channel_in_descriptors(const element& list) {
     return 0;
 }
 
-// The first channel that `find` reads from a sequence inside `parent`.
-int first_channel_in(const element& parent, int (*find)(const element&)) {
-    children inside(parent);
-    element child;
-    while (inside.next(&child)) {
-        if (child.type != type_sequence) continue;
-        if (const int channel = find(child)) return channel;
-    }
-    return 0;
-}
-
-// The attribute's value is one list, or an alternative of several.
-int channel_in_protocol_list(const element& value) {
-    if (value.type == type_sequence) return channel_in_descriptors(value);
-    return value.type == type_alternative ? first_channel_in(value, channel_in_descriptors) : 0;
-}
-
 // A record's attributes: pairs of a 16-bit ID and a value.
 int channel_in_record(const element& record) {
     children attributes(record);
@@ -140,7 +122,7 @@ int channel_in_record(const element& record) {
     while (attributes.next(&id) && attributes.next(&value)) {
         if (id.type == type_uint && id.size == 2 &&
             big_endian(id.value, id.size) == protocol_descriptor_list) {
-            return channel_in_protocol_list(value);
+            return value.type == type_sequence ? channel_in_descriptors(value) : 0;
         }
     }
     return 0;
@@ -206,5 +188,11 @@ int sdp_rfcomm_channel(const unsigned char* lists, std::size_t length) {
     const unsigned char* at = lists;
     element all;
     if (!next_element(&at, lists + length, &all) || all.type != type_sequence) return 0;
-    return first_channel_in(all, channel_in_record);
+    children records(all);
+    element record;
+    while (records.next(&record)) {
+        if (record.type != type_sequence) continue;
+        if (const int channel = channel_in_record(record)) return channel;
+    }
+    return 0;
 }
