@@ -10,6 +10,7 @@
 #include "platform/posix_rfcomm.h"
 
 #include <endian.h>
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
@@ -18,6 +19,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdint>
 #include <cstring>
 
 #include "platform/posix_bluez.h"
@@ -55,7 +57,8 @@ constexpr auto sdp_answer_wait = std::chrono::seconds(5);
 constexpr std::size_t sdp_pdu_capacity = 1024;
 
 // What a failed connect means, as the code a Windows host gets for the
-// same situation; the README's table of codes is this table.
+// same situation. With 10049 (no service found by the search) and
+// 10050/10051 (fail_connect) this is the README's table of codes.
 constexpr int wsaeacces = 10013;      // authentication failed
 constexpr int wsaeaddrinuse = 10048;  // the box's channel is held by another program
 constexpr int wsaeaddrnotavail = 10049;  // the box has no serial port service
@@ -130,6 +133,34 @@ struct owned_fd {
     }
 };
 
+// connect() as a blocking socket makes it, but with the socket's error
+// looked at every 100 ms as well: when a link fails at once (a page or an
+// authentication refused within a millisecond) the kernel records the
+// error on the socket, yet does not always wake the connect that waits
+// for it, which then sleeps until the channel's own 40 s time-out.
+constexpr auto connect_look = std::chrono::milliseconds(100);
+constexpr auto connect_limit = std::chrono::seconds(60);
+
+int connect_watching(int fd, const void* address, socklen_t length) {
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags < 0 || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0) return -1;
+    int error = 0;
+    if (::connect(fd, static_cast<const sockaddr*>(address), length) != 0) error = errno;
+    const auto limit = posix::steady::now() + connect_limit;
+    while (error == EINPROGRESS || error == EINTR) {
+        pollfd p{fd, POLLOUT, 0};
+        const int ready = ::poll(&p, 1, static_cast<int>(connect_look.count()));
+        socklen_t size = sizeof error;
+        if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0) error = errno;
+        if (error == 0 && ready > 0 && (p.revents & POLLOUT)) break;
+        if (error == 0 && ready > 0 && (p.revents & POLLHUP)) error = ECONNRESET;
+        if (error == 0) error = posix::steady::now() < limit ? EINPROGRESS : ETIMEDOUT;
+    }
+    ::fcntl(fd, F_SETFL, flags);
+    errno = error;
+    return error == 0 ? 0 : -1;
+}
+
 // Sends the search's next request and takes one answer.
 sdp_step exchange(int fd, sdp_search* search, int* error) {
     unsigned char request[sdp_request_capacity];
@@ -159,9 +190,7 @@ int find_serial_port_channel(const unsigned char (&radio)[radio_bytes]) {
     server.family = AF_BLUETOOTH;
     server.psm = htole16(sdp_psm);
     std::memcpy(server.radio, radio, sizeof server.radio);
-    if (::connect(sdp.fd, reinterpret_cast<const sockaddr*>(&server), sizeof server) != 0) {
-        return fail_connect(errno);
-    }
+    if (connect_watching(sdp.fd, &server, sizeof server) != 0) return fail_connect(errno);
     sdp_search search;
     sdp_step step = sdp_step::more;
     int error = 0;
@@ -199,8 +228,5 @@ int rfcomm_connect(int fd, std::uint64_t radio) {
     const int channel = find_serial_port_channel(box.radio);
     if (channel < 0) return -1;
     box.channel = static_cast<std::uint8_t>(channel);
-    if (::connect(fd, reinterpret_cast<const sockaddr*>(&box), sizeof box) != 0) {
-        return fail_connect(errno);
-    }
-    return 0;
+    return connect_watching(fd, &box, sizeof box) == 0 ? 0 : fail_connect(errno);
 }
