@@ -3,12 +3,12 @@
 //                                (with authentication required when secure)
 //                                and relays each connection to wqbox's
 //                                socket SOCKET
-//   discover HCI SECONDS         a BR/EDR inquiry of bluetoothd's adapter HCI
-//   hold-profile                 another program's serial-port profile,
-//                                registered with bluetoothd until killed
+//   bluetoothd-client HCI SECONDS  another program: a serial-port profile
+//                                registered with bluetoothd until killed,
+//                                and a BR/EDR inquiry of adapter HCI first
 //   kept-socket ADDRESS SECONDS  a host that opens a kept connection, waits,
 //                                then reads the usage-log count through it
-// Prints "ready" once it serves (box, hold-profile) or its results.
+// Prints "ready" once it serves (box, bluetoothd-client) or its results.
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -16,6 +16,7 @@
 #include <systemd/sd-bus.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -92,50 +93,40 @@ bool succeeded(int r, sd_bus_error* error, const char* method) {
     return r >= 0;
 }
 
-// Serves the bus for `seconds` (forever when negative).
-void serve_bus(sd_bus* bus, int seconds) {
-    const std::uint64_t end = seconds < 0 ? UINT64_MAX : std::uint64_t(seconds) * 1000000;
-    std::uint64_t waited = 0;
-    while (waited < end) {
-        if (sd_bus_process(bus, nullptr) > 0) continue;
-        sd_bus_wait(bus, 100000);
-        waited += 100000;
-    }
-}
-
-int discover(const char* hci, int seconds) {
+// Another program on the host, as a serial-port manager is: it keeps a
+// serial-port profile registered with bluetoothd, and runs one BR/EDR
+// inquiry of `adapter` for `seconds` before it says it is ready.
+int bluetoothd_client(const char* adapter, int seconds) {
     sd_bus* bus = nullptr;
     if (sd_bus_open_system(&bus) < 0) return fail("system bus");
-    const std::string adapter = std::string("/org/bluez/") + hci;
-    const char* interface = "org.bluez.Adapter1";
-    sd_bus_error error = SD_BUS_ERROR_NULL;
-    if (!succeeded(sd_bus_call_method(bus, "org.bluez", adapter.c_str(), interface, "SetDiscoveryFilter",
-                                      &error, nullptr, "a{sv}", 1, "Transport", "s", "bredr"),
-                   &error, "SetDiscoveryFilter") ||
-        !succeeded(sd_bus_call_method(bus, "org.bluez", adapter.c_str(), interface, "StartDiscovery",
-                                      &error, nullptr, ""),
-                   &error, "StartDiscovery")) {
-        return 1;
-    }
-    serve_bus(bus, seconds);
-    sd_bus_flush_close_unref(bus);  // bluetoothd ends the discovery of a client that left
-    return 0;
-}
-
-int hold_profile() {
-    sd_bus* bus = nullptr;
-    if (sd_bus_open_system(&bus) < 0) return fail("system bus");
+    const std::string path = std::string("/org/bluez/") + adapter;
     sd_bus_error error = SD_BUS_ERROR_NULL;
     if (!succeeded(sd_bus_call_method(bus, "org.bluez", "/org/bluez", "org.bluez.ProfileManager1",
                                       "RegisterProfile", &error, nullptr, "osa{sv}", "/wq/foreign",
                                       "00001101-0000-1000-8000-00805f9b34fb", 1, "Role", "s", "client"),
-                   &error, "RegisterProfile")) {
+                   &error, "RegisterProfile") ||
+        !succeeded(sd_bus_call_method(bus, "org.bluez", path.c_str(), "org.bluez.Adapter1",
+                                      "SetDiscoveryFilter", &error, nullptr, "a{sv}", 1, "Transport", "s",
+                                      "bredr"),
+                   &error, "SetDiscoveryFilter") ||
+        !succeeded(sd_bus_call_method(bus, "org.bluez", path.c_str(), "org.bluez.Adapter1",
+                                      "StartDiscovery", &error, nullptr, ""),
+                   &error, "StartDiscovery")) {
         return 1;
     }
-    std::printf("ready\n");
-    std::fflush(stdout);
-    serve_bus(bus, -1);
-    return 0;
+    const auto inquiry_end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    for (bool inquiring = true;;) {
+        if (inquiring && std::chrono::steady_clock::now() >= inquiry_end) {
+            sd_bus_call_method(bus, "org.bluez", path.c_str(), "org.bluez.Adapter1", "StopDiscovery",
+                               nullptr, nullptr, "");
+            inquiring = false;
+            std::printf("ready\n");
+            std::fflush(stdout);
+        }
+        while (sd_bus_process(bus, nullptr) > 0) {
+        }
+        sd_bus_wait(bus, 100000);
+    }
 }
 
 int kept_socket(const char* address, int seconds) {
@@ -158,8 +149,7 @@ int kept_socket(const char* address, int seconds) {
 int main(int argc, char** argv) {
     const std::string command = argc > 1 ? argv[1] : "";
     if (command == "box" && argc >= 4) return serve_box(std::atoi(argv[2]), argv[3], argc > 4);
-    if (command == "discover" && argc == 4) return discover(argv[2], std::atoi(argv[3]));
-    if (command == "hold-profile") return hold_profile();
+    if (command == "bluetoothd-client" && argc == 4) return bluetoothd_client(argv[2], std::atoi(argv[3]));
     if (command == "kept-socket" && argc == 4) return kept_socket(argv[2], std::atoi(argv[3]));
     std::fprintf(stderr, "usage: see the comment at the top of helper.cpp\n");
     return 2;
