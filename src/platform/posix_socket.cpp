@@ -1,5 +1,5 @@
 // The POSIX backend's socket half: Bluetooth emulated through AF_UNIX stream
-// sockets, or bluetoothd's (see README, "Linux mapping").
+// sockets, or the kernel's (see README, "Linux mapping").
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -21,6 +21,7 @@
 #include "platform/platform.h"
 #include "platform/posix_bluez.h"
 #include "platform/posix_common.h"
+#include "platform/posix_rfcomm.h"
 #include "platform/query_record.h"
 
 // ---- socket layer ----------------------------------------------------------------
@@ -28,9 +29,9 @@
 // With WQ_BT_DIR set Bluetooth is emulated (README, "Linux mapping"): the
 // known devices are the lines of $WQ_BT_DIR/devices, and connecting to a
 // device opens the AF_UNIX stream socket $WQ_BT_DIR/XX:XX:XX:XX:XX:XX.
-// Without it the devices are bluetoothd's and the connection its RFCOMM
-// socket to the box's serial port service (posix_bluez.cpp). From the
-// connect on everything is a real kernel socket.
+// Without it the devices are bluetoothd's (posix_bluez.cpp) and the
+// connection a kernel RFCOMM socket to the box's serial port service
+// (posix_rfcomm.cpp). From the connect on everything is a real kernel socket.
 //
 // The last error lives in errno, so the backend keeps no state of its own: a
 // failing system call leaves its errno there, and a failure this backend
@@ -43,24 +44,6 @@ namespace {
 using posix::fd_of;
 using posix::steady;
 using posix::wait_for;
-
-// A socket is a stream socket of the UNIX or Bluetooth family. The limit: a
-// UNIX stream socket of the host's own whose number it passes by mistake
-// still passes.
-bool is_our_socket(std::uint64_t socket) {
-    if (!posix::in_descriptor_range(socket)) return false;
-    const int fd = fd_of(socket);
-    struct stat status {};
-    if (::fstat(fd, &status) != 0 || !S_ISSOCK(status.st_mode)) return false;
-    int type = 0;
-    int domain = 0;
-    socklen_t length = sizeof type;
-    if (::getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &length) != 0) return false;
-    length = sizeof domain;
-    if (::getsockopt(fd, SOL_SOCKET, SO_DOMAIN, &domain, &length) != 0) return false;
-    return type == SOCK_STREAM && (domain == AF_UNIX || domain == AF_BLUETOOTH);
-}
-
 
 constexpr char bt_dir_variable[] = "WQ_BT_DIR";
 constexpr char known_devices_file[] = "devices";
@@ -90,6 +73,62 @@ int fail_with(int error) {
 const char* bt_dir() {
     const char* dir = std::getenv(bt_dir_variable);
     return dir && *dir ? dir : nullptr;
+}
+
+// ---- which sockets are ours ----
+//
+// Only the kind of socket this mode hands out: an RFCOMM socket, or with
+// WQ_BT_DIR set a UNIX stream socket connected to a box in that directory
+// (or one not yet connected nor bound: ours between its socket and connect
+// calls, or after a connect that failed). A host's own sockets - its bus
+// connection, its display, a socket pair - are none of these.
+
+bool same_file(const char* a, const char* b) {
+    struct stat first {}, second {};
+    return ::stat(a, &first) == 0 && ::stat(b, &second) == 0 && first.st_dev == second.st_dev &&
+           first.st_ino == second.st_ino;
+}
+
+// The directory part of a socket path ("." when it has none).
+std::string directory_of(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+bool is_box_socket(int fd, const char* dir) {
+    struct stat status {};
+    int domain = 0;
+    int type = 0;
+    socklen_t length = sizeof domain;
+    if (::fstat(fd, &status) != 0 || !S_ISSOCK(status.st_mode) ||
+        ::getsockopt(fd, SOL_SOCKET, SO_DOMAIN, &domain, &length) != 0 || domain != AF_UNIX) {
+        return false;
+    }
+    length = sizeof type;
+    if (::getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &length) != 0 || type != SOCK_STREAM) {
+        return false;
+    }
+    sockaddr_un address{};
+    length = sizeof address;
+    if (::getpeername(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        // Not connected: ours only if it was never bound either.
+        length = sizeof address;
+        return errno == ENOTCONN &&
+               ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0 &&
+               length == sizeof address.sun_family;
+    }
+    const std::size_t path_length = length > sizeof address.sun_family
+                                        ? ::strnlen(address.sun_path, length - sizeof address.sun_family)
+                                        : 0;
+    if (path_length == 0) return false;  // unnamed (a socket pair) or abstract
+    return same_file(directory_of(std::string(address.sun_path, path_length)).c_str(), dir);
+}
+
+bool is_our_socket(std::uint64_t socket) {
+    if (!posix::in_descriptor_range(socket)) return false;
+    const char* dir = bt_dir();
+    return dir ? is_box_socket(fd_of(socket), dir) : is_rfcomm_socket(fd_of(socket));
 }
 
 // ---- errno to Windows Sockets codes ----
@@ -332,23 +371,24 @@ bool plat_query_remote_address(const void* record, unsigned char address[30]) {
     return portable_query_remote_address(record, address);
 }
 
-// A stream socket of its own either way: for bluetoothd's connection it
-// holds the descriptor number until the connect puts the RFCOMM socket there.
+// An RFCOMM socket, or for the emulated box a UNIX stream socket. A kernel
+// without Bluetooth fails here, as Windows without a Bluetooth stack does.
 plat_socket plat_socket_open() {
-    const int fd = posix::above_standard_streams(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    const int opened = bt_dir() ? ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0) : rfcomm_socket();
+    const int fd = posix::above_standard_streams(opened);
     return fd < 0 ? plat_invalid_socket : static_cast<plat_socket>(fd);
 }
 
 // Only the low 48 bits of btAddr name a radio. The emulated box has one
-// service only; bluetoothd is asked for the serial port service, which is
-// what the RFCOMM service class with port 0 finds on a box.
+// service only; a real box is searched for its serial port service, which
+// is what the RFCOMM service class with port 0 finds on a box.
 int plat_connect(plat_socket socket, const unsigned char address[30]) {
     if (!is_our_socket(socket)) return fail_with(ENOTSOCK);
     if (family_of(address) != af_bth) return fail_with(EAFNOSUPPORT);
+    const char* dir = bt_dir();
+    if (!dir) return rfcomm_connect(fd_of(socket), radio_address_of(address)) == 0 ? 0 : plat_socket_error;
     char radio[radio_text_length + 1];
     radio_text(radio_address_of(address), radio);
-    const char* dir = bt_dir();
-    if (!dir) return bluez_connect_serial_port(fd_of(socket), radio);
     sockaddr_un box{};
     box.sun_family = AF_UNIX;
     const int length = std::snprintf(box.sun_path, sizeof box.sun_path, "%s/%s", dir, radio);
@@ -415,7 +455,8 @@ int plat_recv(plat_socket socket, void* buffer, int length) {
         const ssize_t n = ::recv(fd, buffer, static_cast<std::size_t>(length), wait_flags);
         if (n >= 0) return static_cast<int>(n);
         if (!retry_after(errno)) return plat_socket_error;
-        if (wait_flags != 0 && !wait_for(fd, POLLIN, deadline)) return fail_with(ETIMEDOUT);
+        // A time-out leaves ETIMEDOUT (10060), a failed wait its own errno.
+        if (wait_flags != 0 && !wait_for(fd, POLLIN, deadline)) return plat_socket_error;
     }
 }
 

@@ -4,11 +4,14 @@
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
@@ -33,33 +36,74 @@ protected:
     char message[128] = {};
 };
 
+// A UNIX stream socket connected to a listener at `path`, as the host's bus
+// or display connection is; `accepted` receives the listener's end.
+int connected_unix_socket(const std::string& path, int* accepted) {
+    const int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    const int client = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
+    const auto* a = reinterpret_cast<const sockaddr*>(&address);
+    if (::bind(listener, a, sizeof address) != 0 || ::listen(listener, 1) != 0 ||
+        ::connect(client, a, sizeof address) != 0) {
+        return -1;
+    }
+    *accepted = ::accept(listener, nullptr, nullptr);
+    ::close(listener);
+    return client;
+}
+
 // Descriptors the host owns: the standard streams, a pipe, a file, a
-// datagram socket and a terminal the host made exclusive. The serial calls
-// and the socket calls must fail on every one of them and close none.
+// datagram socket, a terminal the host made exclusive, a socket pair and a
+// UNIX stream socket connected outside WQ_BT_DIR; with real Bluetooth (no
+// WQ_BT_DIR) also a socket connected inside it. The serial calls and the
+// socket calls must fail on every one of them, write nothing and close none.
 TEST_F(NotOurs, HostDescriptorsAreNeitherUsedNorClosed) {
-    int pipe_ends[2];
+    int pipe_ends[2], pair[2], elsewhere_peer = -1, inside_peer = -1;
     ASSERT_EQ(::pipe(pipe_ends), 0);
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
+    ASSERT_EQ(::mkdir(path("elsewhere").c_str(), 0700), 0);
+    const int elsewhere = connected_unix_socket(path("elsewhere/bus"), &elsewhere_peer);
+    const int inside = connected_unix_socket(path("00:11:22:33:44:AA"), &inside_peer);
     const int file = ::open((dir.path() + "/file").c_str(), O_RDWR | O_CREAT, 0600);
     const int datagram = ::socket(AF_UNIX, SOCK_DGRAM, 0);
     pty_peer terminal(dir.path(), "COM1");
     const int tty = ::open((dir.path() + "/COM1").c_str(), O_RDWR | O_NOCTTY);
     const winsize window{24, 80, 0, 0};  // as a terminal has one
     ASSERT_TRUE(::ioctl(tty, TIOCEXCL) == 0 && ::ioctl(tty, TIOCSWINSZ, &window) == 0);
-    for (const int fd : {0, 1, 2, pipe_ends[1], file, datagram, tty}) {
-        SCOPED_TRACE(fd);
-        ASSERT_TRUE(fd < 3 || is_open(fd));
-        const bool was_open = is_open(fd);
-        unsigned int count = 0;
-        EXPECT_EQ(wq_use_data_req(fd, &count, message, 0), 1);
-        EXPECT_EQ(wq_ota_xmit_data(0, message, 0, fd, nullptr, 0, 0), 1);
-        EXPECT_EQ(wq_force_close_handle(0, nullptr, 0, fd), 0);
-        EXPECT_EQ(wq_bt_use_data_req(static_cast<unsigned>(fd), &count, message, 0), 1);
-        EXPECT_EQ(wq_bt_ota_disconnect(static_cast<unsigned>(fd)), 0);
-        EXPECT_EQ(is_open(fd), was_open);
+    ASSERT_GE(elsewhere, 0);
+    ASSERT_GE(inside, 0);
+    struct mode {
+        const char* bt_dir;
+        std::vector<int> foreign;
+    };
+    const std::vector<int> host = {0, 1, 2, pipe_ends[1], file, datagram, tty, pair[0], elsewhere};
+    std::vector<int> with_inside = host;
+    with_inside.push_back(inside);
+    for (const mode& m : {mode{dir.path().c_str(), host}, mode{"", with_inside}}) {
+        scoped_env bluetooth("WQ_BT_DIR", m.bt_dir);
+        for (const int fd : m.foreign) {
+            SCOPED_TRACE(std::string("WQ_BT_DIR=") + m.bt_dir + ", fd " + std::to_string(fd));
+            ASSERT_TRUE(fd < 3 || is_open(fd));
+            const bool was_open = is_open(fd);
+            unsigned int count = 0;
+            EXPECT_EQ(wq_use_data_req(fd, &count, message, 0), 1);
+            EXPECT_EQ(wq_ota_xmit_data(0, message, 0, fd, nullptr, 0, 0), 1);
+            EXPECT_EQ(wq_force_close_handle(0, nullptr, 0, fd), 0);
+            EXPECT_EQ(wq_bt_ota_xmit_data(static_cast<unsigned>(fd), "x", 1, 0, message, 0), 1);
+            EXPECT_EQ(wq_bt_ota_disconnect(static_cast<unsigned>(fd)), 0);
+            EXPECT_EQ(is_open(fd), was_open);
+        }
     }
-    EXPECT_FALSE(readable(pipe_ends[0])) << "bytes were written to the host's pipe";
+    for (const int peer : {pipe_ends[0], pair[1], elsewhere_peer, inside_peer}) {
+        EXPECT_FALSE(readable(peer)) << "bytes were written to the host's descriptor " << peer;
+    }
     EXPECT_TRUE(terminal.read(1, 50ms).empty()) << "bytes were written to the host's terminal";
-    for (const int fd : {pipe_ends[0], pipe_ends[1], file, datagram, tty}) ::close(fd);
+    for (const int fd : {pipe_ends[0], pipe_ends[1], pair[0], pair[1], elsewhere, elsewhere_peer, inside,
+                         inside_peer, file, datagram, tty}) {
+        ::close(fd);
+    }
 }
 
 // A host that closed its standard input still gets a port above 2.

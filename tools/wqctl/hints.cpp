@@ -25,8 +25,9 @@ constexpr const char* port_open_failed[] = {"Unable Open Port", "Port konnte nic
 // A serial settings read that did not get its whole record.
 constexpr const char* settings_read_failed[] = {"Error Occured While Reading Settings",
                                                 "Fehler beim Lesen der Einstellungen"};
-// The box's "in use" refusals end up in messages with these words.
-constexpr const char* busy_words[] = {"Reason: in", "Grund: "};
+// The box's "in use" refusals end up in messages with these words, and so
+// does a connect that finds the box's channel held by another program.
+constexpr const char* busy_words[] = {"Reason: in", "Grund: ", "Socket Call Failed: 10048"};
 // A Bluetooth name that is not found, and the name service failing.
 constexpr const char* lookup_failed[] = {"Device cannot be found", "Ger\xE4t kann nicht gefunden",
                                          "Lookup Service"};
@@ -41,17 +42,17 @@ struct socket_error {
     const char* meaning;
 };
 constexpr socket_error socket_errors[] = {
-    {10013, "permission denied: this user may not open Bluetooth sockets"},
+    {10013, "authentication failed: pair the box with this computer (bluetoothctl pair)"},
     {10047, "this system has no Bluetooth sockets: is the kernel's Bluetooth support loaded?"},
-    {10050, "the Bluetooth adapter is down: switch it on (bluetoothctl power on)"},
-    {10051, "no Bluetooth adapter reaches the box: is one present and switched on (bluetoothctl show)?"},
+    {10049, "the device has no serial port service: is it a box?"},
+    {10050, "no Bluetooth stack: is bluetoothd running (systemctl start bluetooth)?"},
+    {10051, "the Bluetooth adapter is off or missing: switch it on (bluetoothctl power on)"},
     {10053, "the connection was given up: try again"},
     {10054, "the link dropped: the box went out of reach, restarted or closed the connection; try again"},
     {10060, "the box did not answer in time: is it switched on and within reach?"},
     {10061, "nothing is listening at that address: the box is off or out of reach (emulated: is wqbox "
             "running in $WQ_BT_DIR?)"},
-    {10064, "the box is down: switch it on"},
-    {10065, "no route to the box: it is out of range or switched off, or the adapter is off"},
+    {10064, "the box refused the connection: switch it off and on, then try again"},
 };
 
 template <std::size_t n>
