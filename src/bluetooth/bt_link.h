@@ -11,8 +11,6 @@
 
 // ---- discovery ----------------------------------------------------------------
 
-// The packed SOCKADDR_BTH: family, btAddr, service class id, port.
-inline constexpr std::size_t bt_socket_address_size = 30;
 inline constexpr std::size_t bt_device_name_slot = 32;
 
 // Lists the known devices' names in 32-byte slots; the number stored, or -1
@@ -20,10 +18,8 @@ inline constexpr std::size_t bt_device_name_slot = 32;
 int bt_get_bt_list(char* list, int list_size, char* message, int language);
 // Finds the device named exactly `name` and copies its socket address; 0, or
 // 1 with a message. The socket layer must be started.
-int bt_get_bt_addr(unsigned char address[bt_socket_address_size], const char* name,
-                   char* message, int language);
-// The btAddr member of a socket address.
-BTH_ADDR bt_address_of(const unsigned char address[bt_socket_address_size]);
+int bt_get_bt_addr(unsigned char address[bth_address_size], const char* name, char* message,
+                   int language);
 
 // ---- connection ------------------------------------------------------------------
 
@@ -39,7 +35,7 @@ inline constexpr std::uint32_t bt_socket_buffer_size = 4096;
 int bt_call_winsock(char* message, int language);
 // Opens, connects and configures a socket to the btAddr of `address`.
 // 0 with the socket in *socket; 1 with a message and no socket left open.
-int bt_get_bt_sock(const unsigned char address[bt_socket_address_size], unsigned int* socket,
+int bt_get_bt_sock(const unsigned char address[bth_address_size], unsigned int* socket,
                    char* message, int language);
 // The connect handshake: 0 with the box's second reply in `message`, or 1.
 int bt_connect_bt(unsigned int socket, char* message, int language);
@@ -63,6 +59,7 @@ private:
 class bt_command_socket {
 public:
     // Opens and configures a socket to `address`; check open().
+    bt_command_socket(const unsigned char address[bth_address_size], char* message, int language);
     bt_command_socket(BTH_ADDR address, char* message, int language);
     ~bt_command_socket();
     bt_command_socket(const bt_command_socket&) = delete;

@@ -4,7 +4,6 @@
 #include <cstring>
 
 #include "bluetooth/bt_link.h"
-#include "text/little_endian.h"
 
 namespace {
 
@@ -15,15 +14,6 @@ constexpr char text_connect_failed[] = "Socket Call Failed: ";
 constexpr char text_receive_timeout_failed[] = "Set Socket Option SO_RCVTIMEO Failed: ";
 constexpr char text_send_buffer_failed[] = "Set Socket Option SO_SNDBUF Failed: ";
 constexpr char text_receive_buffer_failed[] = "Set Socket Option SO_RCVBUF Failed: ";
-
-// The packed SOCKADDR_BTH: AF_BTH, the address, the RFCOMM service class
-// {00000003-0000-1000-8000-00805F9B34FB} in GUID byte order, and port 0 so
-// the platform finds the channel through the service class.
-constexpr std::uint16_t af_bth = 32;
-constexpr std::size_t bt_addr_offset = 2;
-constexpr std::size_t service_class_offset = 10;
-constexpr unsigned char rfcomm_service_class[16] = {0x03, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10,
-                                                    0x80, 0x00, 0x00, 0x80, 0x5F, 0x9B, 0x34, 0xFB};
 
 // The connect handshake.
 constexpr char tag_connect_request[] = "BTCONN_REQ";
@@ -38,13 +28,6 @@ constexpr char frame_marker_start[] = "$$";
 constexpr char frame_marker_end[] = "##";
 constexpr std::size_t command_frame_buffer = 16;
 constexpr std::size_t reply_compare_length = bt_tag_length + 1;
-
-void socket_address_of(BTH_ADDR address, unsigned char out[bt_socket_address_size]) {
-    std::memset(out, 0, bt_socket_address_size);
-    put_little_endian(out, af_bth, sizeof af_bth);
-    put_little_endian(out + bt_addr_offset, address, sizeof address);
-    std::memcpy(out + service_class_offset, rfcomm_service_class, sizeof rfcomm_service_class);
-}
 
 // Assembles "$$" + tag + "##" in a zeroed frame buffer; its string length.
 int command_frame(const char* tag, char (&frame)[command_frame_buffer]) {
@@ -77,10 +60,11 @@ int bt_call_winsock(char* message, int /*language*/) {
     return result;
 }
 
-int bt_get_bt_sock(const unsigned char address[bt_socket_address_size], unsigned int* socket,
+int bt_get_bt_sock(const unsigned char address[bth_address_size], unsigned int* socket,
                    char* message, int /*language*/) {
-    unsigned char socket_address[bt_socket_address_size];
-    socket_address_of(bt_address_of(address), socket_address);
+    // Only btAddr is taken from the caller; the rest is always ours.
+    unsigned char socket_address[bth_address_size];
+    bth_address_pack(bth_address_radio(address), socket_address);
     const plat_socket s = plat_socket_open();
     if (s == plat_invalid_socket) {
         write_message(message, text_socket_failed);
@@ -137,9 +121,13 @@ bt_socket_layer::~bt_socket_layer() {
     if (started_) plat_wsa_cleanup();
 }
 
+bt_command_socket::bt_command_socket(const unsigned char address[bth_address_size], char* message,
+                                     int language)
+    : open_(bt_get_bt_sock(address, &socket_, message, language) == wq_status_ok) {}
+
 bt_command_socket::bt_command_socket(BTH_ADDR address, char* message, int language) {
-    unsigned char socket_address[bt_socket_address_size];
-    socket_address_of(address, socket_address);
+    unsigned char socket_address[bth_address_size];
+    bth_address_pack(address, socket_address);
     open_ = bt_get_bt_sock(socket_address, &socket_, message, language) == wq_status_ok;
 }
 
@@ -205,20 +193,20 @@ extern "C" int wq_connect_to_bt_device(BTH_ADDR* address, const char* name, char
                                        int language) noexcept {
     bt_socket_layer layer(message, language);
     if (!layer.started()) return wq_status_fail;
-    unsigned char found[bt_socket_address_size] = {};
+    unsigned char found[bth_address_size] = {};
     if (bt_get_bt_addr(found, name, message, language) != wq_status_ok) return wq_status_fail;
-    bt_command_socket socket(bt_address_of(found), message, language);
+    bt_command_socket socket(found, message, language);
     if (!socket.open()) return wq_status_fail;
     if (bt_connect_bt(socket.get(), message, language) != wq_status_ok) return wq_status_fail;
-    *address = bt_address_of(found);
+    *address = bth_address_radio(found);
     return wq_status_ok;
 }
 
 extern "C" int wq_bt_ota_connect(BTH_ADDR address, unsigned int* socket, char* message,
                                  int language) noexcept {
     if (bt_call_winsock(message, language) != 0) return wq_status_fail;
-    unsigned char socket_address[bt_socket_address_size];
-    socket_address_of(address, socket_address);
+    unsigned char socket_address[bth_address_size];
+    bth_address_pack(address, socket_address);
     // The interface's one unbalanced path: a socket that cannot be opened
     // leaves the socket layer started (no WSACleanup here), as hosts written
     // against this interface expect.

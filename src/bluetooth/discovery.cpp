@@ -4,7 +4,6 @@
 #include <cstring>
 
 #include "bluetooth/bt_link.h"
-#include "text/little_endian.h"
 
 namespace {
 
@@ -15,9 +14,6 @@ constexpr std::uint32_t lookup_flags = 0x0112;
 // would hold the caller forever: after this many growths for one result, a
 // further request for room fails the lookup.
 constexpr int growths_per_result_max = 8;
-
-constexpr std::size_t bt_addr_offset = 2;
-constexpr std::size_t bt_addr_width = 8;
 
 constexpr char text_allocation_failed[] = "Memory Allocation Error";
 constexpr char text_begin_failed[] = "Lookup Service Begin Error";
@@ -131,7 +127,7 @@ int bt_get_bt_list(char* list, int list_size, char* message, int /*language*/) {
 
 // A device whose name matches but whose result carries no address cannot be
 // reached, so it is passed over like a device of another name.
-int bt_get_bt_addr(unsigned char address[bt_socket_address_size], const char* name,
+int bt_get_bt_addr(unsigned char address[bth_address_size], const char* name,
                    char* message, int language) {
     device_lookup lookup;
     if (!lookup.begin(message)) return wq_status_fail;
@@ -147,10 +143,6 @@ int bt_get_bt_addr(unsigned char address[bt_socket_address_size], const char* na
         if (!found || !name || std::strcmp(found, name) != 0) continue;
         if (plat_query_remote_address(lookup.record(), address)) return wq_status_ok;
     }
-}
-
-BTH_ADDR bt_address_of(const unsigned char address[bt_socket_address_size]) {
-    return get_little_endian(address + bt_addr_offset, bt_addr_width);
 }
 
 extern "C" int wq_get_device_list(char* list, int list_size, unsigned int* count, char* message,

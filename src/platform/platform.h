@@ -12,6 +12,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/bth_address.h"
+
 // ---- Serial port -----------------------------------------------------------
 
 // A serial handle as the library holds it; all ones means "no port".
@@ -105,14 +107,14 @@ int plat_lookup_next(plat_lookup_handle lookup, std::uint32_t flags, std::uint32
 int plat_lookup_end(plat_lookup_handle lookup);
 // The result's service instance name, or nullptr when it has none.
 const char* plat_query_name(const void* record);
-// Copies the 30-byte remote address of the result's first CSADDR_INFO;
+// Copies the remote address (bth_address.h) of the result's first CSADDR_INFO;
 // false when the result carries none.
-bool plat_query_remote_address(const void* record, unsigned char address[30]);
+bool plat_query_remote_address(const void* record, unsigned char address[bth_address_size]);
 
 // socket(AF_BTH, SOCK_STREAM, BTHPROTO_RFCOMM)
 plat_socket plat_socket_open();
-// connect() with the packed 30-byte SOCKADDR_BTH.
-int plat_connect(plat_socket socket, const unsigned char address[30]);
+// connect() with the packed SOCKADDR_BTH (bth_address.h).
+int plat_connect(plat_socket socket, const unsigned char address[bth_address_size]);
 
 enum class plat_socket_option { receive_timeout, send_buffer, receive_buffer };
 // setsockopt(SOL_SOCKET, SO_RCVTIMEO / SO_SNDBUF / SO_RCVBUF) with a 4-byte

@@ -51,13 +51,6 @@ constexpr char known_devices_file[] = "devices";
 constexpr int first_wsa_code = 10000;
 constexpr int wsaeinval = 10022;
 
-// The packed SOCKADDR_BTH: family (2 bytes), btAddr (8), service class (16),
-// port (4), all little-endian.
-constexpr std::size_t bth_address_size = 30;
-constexpr std::size_t bth_addr_offset = 2;
-constexpr std::size_t bth_addr_width = 8;
-constexpr std::uint16_t af_bth = 32;
-
 // "XX:XX:XX:XX:XX:XX": six hex pairs, colons between them.
 constexpr std::size_t radio_text_length = 17;
 constexpr std::size_t radio_text_pair_stride = 3;
@@ -169,23 +162,9 @@ int wsa_code_of(int error) {
 
 // ---- addresses ----
 
+// Only the low 48 bits of btAddr name a radio.
 std::uint64_t radio_address_of(const unsigned char address[bth_address_size]) {
-    std::uint64_t value = 0;
-    for (std::size_t i = bth_addr_width; i-- > 0;) value = (value << 8) | address[bth_addr_offset + i];
-    return value & radio_address_mask;
-}
-
-void socket_address_of(std::uint64_t radio, unsigned char address[bth_address_size]) {
-    std::memset(address, 0, bth_address_size);
-    address[0] = static_cast<unsigned char>(af_bth & 0xFF);
-    address[1] = static_cast<unsigned char>(af_bth >> 8);
-    for (std::size_t i = 0; i < bth_addr_width; ++i) {
-        address[bth_addr_offset + i] = static_cast<unsigned char>(radio >> (8 * i));
-    }
-}
-
-std::uint16_t family_of(const unsigned char address[bth_address_size]) {
-    return static_cast<std::uint16_t>(address[0] | (address[1] << 8));
+    return bth_address_radio(address) & radio_address_mask;
 }
 
 // "XX:XX:XX:XX:XX:XX", upper-case hex.
@@ -238,7 +217,7 @@ bool parse_device_line(std::string line, known_device* device) {
     if (!parse_radio_address(line, &radio)) return false;
     if (line.size() > radio_text_length && line[radio_text_length] != name_separator) return false;
     device->name = line.size() > radio_text_length ? line.substr(radio_text_length + 1) : "";
-    socket_address_of(radio, device->address);
+    bth_address_pack(radio, device->address);
     return true;
 }
 
@@ -282,7 +261,7 @@ bool read_bluez_devices(std::vector<known_device>* devices) {
         std::uint64_t radio = 0;
         if (!parse_radio_address(device.address, &radio)) continue;
         known_device known{device.name, {}};
-        socket_address_of(radio, known.address);
+        bth_address_pack(radio, known.address);
         devices->push_back(known);
     }
     return true;
@@ -367,7 +346,7 @@ int plat_lookup_end(plat_lookup_handle lookup) {
 }
 
 const char* plat_query_name(const void* record) { return portable_query_name(record); }
-bool plat_query_remote_address(const void* record, unsigned char address[30]) {
+bool plat_query_remote_address(const void* record, unsigned char address[bth_address_size]) {
     return portable_query_remote_address(record, address);
 }
 
@@ -379,12 +358,12 @@ plat_socket plat_socket_open() {
     return fd < 0 ? plat_invalid_socket : static_cast<plat_socket>(fd);
 }
 
-// Only the low 48 bits of btAddr name a radio. The emulated box has one
-// service only; a real box is searched for its serial port service, which
-// is what the RFCOMM service class with port 0 finds on a box.
-int plat_connect(plat_socket socket, const unsigned char address[30]) {
+// The emulated box has one service only; a real box is searched for its
+// serial port service, which is what the RFCOMM service class with port 0
+// finds on a box.
+int plat_connect(plat_socket socket, const unsigned char address[bth_address_size]) {
     if (!is_our_socket(socket)) return fail_with(ENOTSOCK);
-    if (family_of(address) != af_bth) return fail_with(EAFNOSUPPORT);
+    if (bth_address_family(address) != bth_family) return fail_with(EAFNOSUPPORT);
     const char* dir = bt_dir();
     if (!dir) return rfcomm_connect(fd_of(socket), radio_address_of(address)) == 0 ? 0 : plat_socket_error;
     char radio[radio_text_length + 1];

@@ -14,8 +14,8 @@ struct portable_query_record {
     std::uint32_t name_space;   // dwNameSpace
     std::uint32_t name_offset;  // 0: the result has no name
     std::uint32_t has_address;
-    unsigned char remote_address[30];
-    unsigned char unused[plat_query_record_size - 16 - 30];
+    unsigned char remote_address[bth_address_size];
+    unsigned char unused[plat_query_record_size - 16 - bth_address_size];
 };
 static_assert(sizeof(portable_query_record) == plat_query_record_size);
 
@@ -30,7 +30,7 @@ inline void portable_query_prepare(void* record) {
 // Fills one result into `record` of *size bytes. When it does not fit,
 // stores the size it needs in *size and returns false.
 inline bool portable_query_fill(void* record, std::uint32_t* size, const char* name,
-                                std::size_t name_length, const unsigned char address[30]) {
+                                std::size_t name_length, const unsigned char address[bth_address_size]) {
     const std::uint32_t needed = static_cast<std::uint32_t>(
         plat_query_record_size + (name ? name_length + 1 : 0));
     if (*size < needed) {
@@ -56,7 +56,7 @@ inline const char* portable_query_name(const void* record) {
     return static_cast<const char*>(record) + query->name_offset;
 }
 
-inline bool portable_query_remote_address(const void* record, unsigned char address[30]) {
+inline bool portable_query_remote_address(const void* record, unsigned char address[bth_address_size]) {
     const auto* query = static_cast<const portable_query_record*>(record);
     if (!query->has_address) return false;
     std::memcpy(address, query->remote_address, sizeof query->remote_address);

@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <ws2bth.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -120,8 +121,8 @@ void plat_heap_free(void* block) { ::HeapFree(::GetProcessHeap(), 0, block); }
 
 namespace {
 
-constexpr int bth_address_size = 30;
 static_assert(sizeof(SOCKADDR_BTH) == bth_address_size);
+static_assert(AF_BTH == bth_family);
 // The query record is the 64-bit WSAQUERYSETA; its result grows behind it.
 static_assert(sizeof(WSAQUERYSETA) == plat_query_record_size);
 
@@ -184,15 +185,14 @@ const char* plat_query_name(const void* record) {
 
 // A remote address shorter than a SOCKADDR_BTH is copied as far as it goes
 // and the rest left zero.
-bool plat_query_remote_address(const void* record, unsigned char address[30]) {
+bool plat_query_remote_address(const void* record, unsigned char address[bth_address_size]) {
     const auto* query = static_cast<const WSAQUERYSETA*>(record);
     if (query->dwNumberOfCsAddrs == 0 || !query->lpcsaBuffer) return false;
     const SOCKET_ADDRESS& remote = query->lpcsaBuffer[0].RemoteAddr;
     if (!remote.lpSockaddr || remote.iSockaddrLength <= 0) return false;
-    const int length = remote.iSockaddrLength < bth_address_size ? remote.iSockaddrLength
-                                                                 : bth_address_size;
+    const auto length = std::min(static_cast<std::size_t>(remote.iSockaddrLength), bth_address_size);
     std::memset(address, 0, bth_address_size);
-    std::memcpy(address, remote.lpSockaddr, static_cast<std::size_t>(length));
+    std::memcpy(address, remote.lpSockaddr, length);
     return true;
 }
 
@@ -202,9 +202,9 @@ plat_socket plat_socket_open() {
     return socket == INVALID_SOCKET ? plat_invalid_socket : static_cast<plat_socket>(socket);
 }
 
-int plat_connect(plat_socket socket, const unsigned char address[30]) {
+int plat_connect(plat_socket socket, const unsigned char address[bth_address_size]) {
     return ::connect(native_socket(socket), reinterpret_cast<const sockaddr*>(address),
-                     bth_address_size) == 0
+                     static_cast<int>(bth_address_size)) == 0
                ? 0
                : plat_socket_error;
 }

@@ -108,12 +108,6 @@ int fail_with(int error) {
     return plat_socket_error;
 }
 
-std::uint64_t address_of(const unsigned char address[30]) {
-    std::uint64_t value = 0;
-    for (int i = 7; i >= 0; --i) value = (value << 8) | address[2 + i];
-    return value;
-}
-
 // Bytes that have arrived by `until_ms`, up to `count`, taken from the inbox.
 std::size_t take_arrived(link& l, unsigned char* out, std::size_t count, std::int64_t until_ms) {
     std::size_t taken = 0;
@@ -447,8 +441,10 @@ int plat_lookup_next(plat_lookup_handle handle, std::uint32_t flags, std::uint32
     if (it == s.lookups.end()) return fail_with(6);  // WSA_INVALID_HANDLE
     if (it->second.next >= s.known_devices.size()) return fail_with(plat_wsa_e_no_more);
     const known_device& device = s.known_devices[it->second.next];
-    unsigned char address[30] = {32, 0};
-    for (int i = 0; i < 8; ++i) address[2 + i] = static_cast<unsigned char>(device.address >> (8 * i));
+    // A lookup result names the device only: the family and btAddr.
+    unsigned char address[bth_address_size] = {};
+    put_little_endian(address, bth_family, 2);
+    put_little_endian(address + 2, device.address, 8);
     const char* name = device.name ? device.name->c_str() : nullptr;
     const std::size_t length = device.name ? device.name->size() : 0;
     if (!portable_query_fill(record, size, name, length, address)) return fail_with(plat_wsaefault);
@@ -465,7 +461,7 @@ int plat_lookup_end(plat_lookup_handle handle) {
 }
 
 const char* plat_query_name(const void* record) { return portable_query_name(record); }
-bool plat_query_remote_address(const void* record, unsigned char address[30]) {
+bool plat_query_remote_address(const void* record, unsigned char address[bth_address_size]) {
     return portable_query_remote_address(record, address);
 }
 
@@ -489,13 +485,13 @@ open_socket* socket_of(plat_socket socket) {
 }
 }  // namespace
 
-int plat_connect(plat_socket socket, const unsigned char address[30]) {
+int plat_connect(plat_socket socket, const unsigned char address[bth_address_size]) {
     state& s = the();
-    s.last_connect_address.assign(address, address + 30);
+    s.last_connect_address.assign(address, address + bth_address_size);
     if (const failure* f = injected(call::connect)) return fail_with(f->error);
     open_socket* open = socket_of(socket);
     if (!open) return fail_with(wsaenotsock);
-    auto scripts = s.bt_scripts.find(address_of(address));
+    auto scripts = s.bt_scripts.find(bth_address_radio(address));
     if (scripts == s.bt_scripts.end() || scripts->second.empty()) return fail_with(wsaeconnrefused);
     s.used_links.push_back(std::move(scripts->second.front()));
     scripts->second.pop_front();
