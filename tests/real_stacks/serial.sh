@@ -46,7 +46,7 @@ for line in "2 ttyS1" "$usb_com ttyUSB0"; do
   start_ready "$work/hold.log" "$helper" hold "$port"
   check "${tag}held_refused" 1 'in use by another program' --port "$port" settings read
   check "${tag}find_passes_held" 0 "\"port\":$other," find
-  kill "$started"; wait "$started"
+  kill "$started"; wait "$started" 2>/dev/null
 done
 
 # ---- a line that takes nothing (COM3): the probe's write fails when its
