@@ -1,9 +1,11 @@
 // The serial line on the real POSIX backend, the test playing the box on the
 // master side of a pseudo-terminal linked as $WQ_COM_DIR/COMn: the port is
-// exclusive and raw, a write lasts until its bytes are on the line, a write
-// too long for the write time-out comes back short, time-outs mean what they
-// mean on Windows, and a port starts empty.
-// The commands run against the box emulator (end_to_end_test.cpp, wqctl_test.cpp).
+// raw, a write lasts until its bytes are on the line, a write too long for
+// the write time-out comes back short, time-outs mean what they mean on
+// Windows, and a port starts empty.
+// The commands run against the box emulator (end_to_end_test.cpp, wqctl_test.cpp);
+// a held port, refused to a second opener, through the kernel's serial
+// drivers (tests/real_stacks/serial.sh).
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -30,16 +32,6 @@ protected:
     scoped_env com_dir{"WQ_COM_DIR", dir.path()};
     pty_peer box{dir.path(), "COM1"};
 };
-
-TEST_F(SerialLine, AHeldPortIsRefused) {
-    const plat_handle first = wq_open_serial_port("COM1", baud);
-    ASSERT_NE(first, plat_invalid_handle);
-    EXPECT_EQ(wq_open_serial_port("\\\\.\\COM1", baud), plat_invalid_handle);
-    plat_close_handle(first);
-    const plat_handle again = wq_open_serial_port("COM1", baud);
-    EXPECT_NE(again, plat_invalid_handle) << "closing must release the port";
-    plat_close_handle(again);
-}
 
 // Every byte passes untranslated both ways, and a read one byte short ends
 // after the 200 ms read time-out.

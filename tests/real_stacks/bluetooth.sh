@@ -6,38 +6,11 @@
 # reached through wqctl and the stage's helper; one PASS or FAIL line per
 # check.
 set -u
-wqctl=$WQ_BUILD/tools/wqctl/wqctl
-helper=$WQ_BUILD/tests/real_stacks_helper
+. "$(dirname "$0")/common"
 work=/tmp/bluetooth
 mkdir -p "$work/box" /run/dbus
-unset WQ_BT_DIR WQ_COM_DIR
 channel=3
 record=0x10100  # the box's SDP record
-
-# A PASS or FAIL line, with the guest's clock (seconds since boot).
-pass() { echo "PASS $1 (at $(cut -d' ' -f1 /proc/uptime) s)"; }
-fail() { echo "FAIL $1: $2"; }
-# check NAME STATUS TEXT ARGS...: wqctl ARGS ends with STATUS and prints TEXT.
-check() {
-  name=$1 status=$2 text=$3; shift 3
-  out=$("$wqctl" --json "$@" 2>&1); got=$?
-  if [ "$got" -eq "$status" ] && printf '%s' "$out" | grep -qF -- "$text"; then pass "$name"
-  else fail "$name" "status $got: $out"; fi
-}
-# Waits up to SECONDS for COMMAND to succeed.
-wait_for() {
-  seconds=$1; shift
-  while ! "$@" >/dev/null 2>&1; do
-    seconds=$((seconds - 1)); [ "$seconds" -ge 0 ] || return 1; sleep 1
-  done
-}
-# Starts a helper that prints "ready" once it serves; its pid in $started.
-start_ready() {
-  log=$1; shift
-  "$@" >"$log" 2>&1 &
-  started=$!
-  wait_for 10 grep -q ready "$log" || fail "$*" "never ready: $(cat "$log")"
-}
 
 # ---- no Bluetooth in the kernel: the socket call itself fails, without a code
 echo /bin/false >/proc/sys/kernel/modprobe  # no module loads by itself

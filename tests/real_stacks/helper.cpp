@@ -8,7 +8,9 @@
 //                                and a BR/EDR inquiry of adapter HCI first
 //   kept-socket ADDRESS SECONDS  a host that opens a kept connection, waits,
 //                                then reads the usage-log count through it
-// Prints "ready" once it serves (box, bluetoothd-client) or its results.
+//   hold PORT                    a host that holds serial COM PORT, as a
+//                                firmware update does, until it is killed
+// Prints "ready" once it serves (box, bluetoothd-client, hold) or its results.
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -144,6 +146,19 @@ int kept_socket(const char* address, int seconds) {
     return asked;
 }
 
+int hold(int port) {
+    char message[128] = "";
+    int handle = 0;
+    if (wq_ota_open_port(port, message, 0, &handle) != 0) {
+        std::printf("not held: %s\n", message);
+        return 1;
+    }
+    std::printf("ready\n");
+    std::fflush(stdout);
+    ::pause();
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -151,6 +166,7 @@ int main(int argc, char** argv) {
     if (command == "box" && argc >= 4) return serve_box(std::atoi(argv[2]), argv[3], argc > 4);
     if (command == "bluetoothd-client" && argc == 4) return bluetoothd_client(argv[2], std::atoi(argv[3]));
     if (command == "kept-socket" && argc == 4) return kept_socket(argv[2], std::atoi(argv[3]));
+    if (command == "hold" && argc == 3) return hold(std::atoi(argv[2]));
     std::fprintf(stderr, "usage: see the comment at the top of helper.cpp\n");
     return 2;
 }
