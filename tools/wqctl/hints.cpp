@@ -175,7 +175,7 @@ std::string hint_for(const invocation& call, const report& r) {
                " attempts 1 s apart: try again when it is free";
     }
     if (contains_any(m, busy_words)) return "the box is in use: try again when it is free, or give --retry N";
-    if (r.failed_at == "wq_read_settings" && contains_any(m, settings_read_failed) && !call.has("--short"))
+    if (r.failed_at == "wq_read_settings" && contains_any(m, settings_read_failed) && !call.options.short_record)
         return "no whole 380-byte record came: a box that keeps the short 344-byte record needs --short";
     if (contains_any(r.failed_at, final_firmware_steps) && !contains_any(m, verdict_words))
         return "the image went out whole but the box's verdict was lost: the box may have accepted the "
