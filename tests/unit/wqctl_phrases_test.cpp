@@ -27,12 +27,10 @@ TEST(WqctlPhrases, EachIsInTheLibrarysMessageForItsFailure) {
     const auto serial_box = [](box_script s) { return [s] { s(com1()); }; };
     const auto bt_box = [](box_script s) { return [s] { s(bt_test_box()); }; };
     const auto no_box = [] {};
-    const auto read_settings = [](char* message, int language) {
-        return read_outputs().read_serial(1, message, 0, language);
-    };
     const auto on_box = [](int (*operation)(BTH_ADDR, char*, int)) {
         return [operation](char* message, int language) { return operation(test_box_address, message, language); };
     };
+    const auto read_settings = [](char* message, int lang) { return read_outputs().read_serial(1, message, 0, lang); };
     const auto connect_by_name = [](char* message, int language) {
         BTH_ADDR address = 0;
         return wq_connect_to_bt_device(&address, "WQ Box", message, language);
