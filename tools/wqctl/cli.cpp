@@ -38,37 +38,26 @@ constexpr char any_link_footer[] =
     "Link: --port N or --device PATH (serial), --bt ADDRESS or --name NAME (Bluetooth).";
 constexpr char bt_link_footer[] = "Link: --bt ADDRESS or --name NAME (Bluetooth only).";
 
-CLI::Validator bt_address_check() {
-    return CLI::Validator(
-        [](std::string& text) {
-            BTH_ADDR address = 0;
-            if (parse_bt_address(text, &address)) return std::string();
-            return "takes a Bluetooth address XX:XX:XX:XX:XX:XX, not '" + text + "'";
-        },
-        "");
-}
-
-CLI::Validator non_empty() {
-    return CLI::Validator(
-        [](std::string& text) { return std::string(text.empty() ? "takes a name, not an empty text" : ""); }, "");
+bool bt_address_text(std::string& text) {
+    BTH_ADDR address = 0;
+    return parse_bt_address(text, &address);
 }
 
 void add_global_options(CLI::App& app, command_line* line) {
-    CLI::Option* port = app.add_option_function<int>("--port", [line](const int& n) { line->port = n; },
-                                                     "serial: COM port N (1..15)")
+    CLI::Option* port = app.add_option("--port", line->port, "serial: COM port N (1..15)")
                             ->type_name("N")->transform(number_in(lowest_port, highest_port));
-    CLI::Option* device = app.add_option_function<std::string>(
-                                 "--device", [line](const std::string& p) { line->device = p; },
-                                 "serial: the device at PATH (/dev/ttyUSB0), whatever its COM number")
-                              ->type_name("PATH");
+    CLI::Option* device =
+        app.add_option("--device", line->device, "serial: the device at PATH (/dev/ttyUSB0), whatever its COM number")
+            ->type_name("PATH");
     CLI::Option* bt = app.add_option_function<std::string>(
                              "--bt", [line](const std::string& a) { parse_bt_address(a, &line->bt.emplace()); },
                              "Bluetooth: the box's address, XX:XX:XX:XX:XX:XX")
-                          ->type_name("ADDRESS")->check(bt_address_check());
-    CLI::Option* name = app.add_option_function<std::string>(
-                               "--name", [line](const std::string& n) { line->name = n; },
-                               "Bluetooth: the box's name, turned into its address by the connect check")
-                            ->type_name("NAME")->check(non_empty());
+                          ->type_name("ADDRESS")
+                          ->check(value_check("takes a Bluetooth address XX:XX:XX:XX:XX:XX", bt_address_text));
+    CLI::Option* name =
+        app.add_option("--name", line->name, "Bluetooth: the box's name, turned into its address by the connect check")
+            ->type_name("NAME")
+            ->check(value_check("takes a name", [](std::string& text) { return !text.empty(); }));
     const std::vector<CLI::Option*> links = {port, device, bt, name};
     for (std::size_t i = 0; i < links.size(); ++i)
         for (std::size_t j = i + 1; j < links.size(); ++j) links[i]->excludes(links[j]);

@@ -7,6 +7,7 @@
 
 #include <CLI/CLI.hpp>
 #include <cctype>
+#include <functional>
 #include <limits>
 
 #include "commands.h"
@@ -15,11 +16,6 @@ namespace wqctl {
 namespace {
 
 constexpr std::size_t address_limit = 15;  // characters of a settings address
-
-CLI::Validator said(std::string why, bool (*fits)(std::string& text)) {
-    return CLI::Validator(
-        [why, fits](std::string& text) { return fits(text) ? std::string() : why + ", not '" + text + "'"; }, "");
-}
 
 // Seconds since 1970 as the box's clock takes them: any unsigned 64-bit number.
 bool whole_seconds(std::string& text) {
@@ -72,7 +68,7 @@ void settings_write_options(CLI::App& c, command_options& o) {
         ->type_name("0..255")->transform(number_in(0, 255))->needs(choice);
     c.add_option("--choice-number", o.choice_number, "with --choice 4 only")
         ->type_name("0..65535")->transform(number_in(0, settings_number_limit))->needs(choice);
-    const CLI::Validator address = said("takes up to 15 digits and dots, like 192.168.1.10", address_text);
+    const CLI::Validator address = value_check("takes up to 15 digits and dots, like 192.168.1.10", address_text);
     CLI::Option* address_1 = c.add_option("--address-1", o.addresses[0],
                                           "Bluetooth address mode (sets mode 3): up to 15 digits and dots, "
                                           "written with --address-2 in place of --text-8")
@@ -89,7 +85,7 @@ void settings_write_options(CLI::App& c, command_options& o) {
 void clock_options(CLI::App& c, command_options& o) {
     c.add_option("--time", o.time, "seconds since 1970-01-01 00:00 UTC (default: now); serial carries "
                                    "0..4294967295")
-        ->type_name("T")->transform(said("takes whole seconds since 1970-01-01 00:00 UTC", whole_seconds));
+        ->type_name("T")->transform(value_check("takes whole seconds since 1970-01-01 00:00 UTC", whole_seconds));
 }
 
 void usage_settings_read_options(CLI::App& c, command_options& o) {
@@ -184,17 +180,19 @@ const std::vector<command_spec> command_table = {
 
 const std::vector<command_spec>& commands() { return command_table; }
 
-CLI::Validator number_in(long long low, long long high) {
+CLI::Validator value_check(std::string why, std::function<bool(std::string& text)> fits) {
     return CLI::Validator(
-        [low, high](std::string& text) {
-            long long value = 0;
-            if (!parse_number(text, low, high, &value))
-                return "takes a number from " + std::to_string(low) + " to " + std::to_string(high) + ", not '" +
-                       text + "'";
-            text = std::to_string(value);
-            return std::string();
-        },
-        "");
+        [why, fits](std::string& text) { return fits(text) ? std::string() : why + ", not '" + text + "'"; }, "");
+}
+
+CLI::Validator number_in(long long low, long long high) {
+    return value_check("takes a number from " + std::to_string(low) + " to " + std::to_string(high),
+                       [low, high](std::string& text) {
+                           long long value = 0;
+                           if (!parse_number(text, low, high, &value)) return false;
+                           text = std::to_string(value);
+                           return true;
+                       });
 }
 
 }  // namespace wqctl
