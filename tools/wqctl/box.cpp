@@ -26,9 +26,7 @@ std::string utc_text(unsigned long long seconds) {
 }
 
 std::optional<report> clock_time(const invocation& call, unsigned long long* seconds) {
-    *seconds = static_cast<unsigned long long>(std::time(nullptr));
-    if (call.has("--time") && !parse_unsigned(call.value("--time"), seconds))
-        return usage_error("--time takes whole seconds since 1970-01-01 00:00 UTC");
+    *seconds = call.options.time.value_or(static_cast<unsigned long long>(std::time(nullptr)));
     if (call.serial() && *seconds > serial_time_limit)
         return usage_error("over the serial link --time takes at most 4294967295");
     return std::nullopt;

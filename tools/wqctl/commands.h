@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "cli.h"
+#include "invocation.h"
 #include "report.h"
 
 namespace wqctl {
@@ -48,10 +48,6 @@ report run_log(const invocation& call);
 report run_firmware_update(const invocation& call);
 report run_firmware_reset(const invocation& call);
 
-// The Bluetooth address as text, "00:11:22:33:44:AA".
-std::string format_bt_address(BTH_ADDR address);
-// Parses "XX:XX:XX:XX:XX:XX" (hex digits in either case).
-bool parse_bt_address(std::string_view text, BTH_ADDR* address);
 // Finds the box by name through the connect check; the report of the check.
 report connect_by_name(const std::string& name, int language, BTH_ADDR* address);
 

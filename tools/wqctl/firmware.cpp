@@ -170,7 +170,7 @@ report bt_steps(const invocation& call, const image_file& image, unsigned socket
 // Ends the connection: with the reset request when asked and the update
 // went through, else by disconnecting.
 report end_bt_update(const invocation& call, unsigned socket, report r) {
-    if (r.result != outcome::ok || !call.has("--reset")) {
+    if (r.result != outcome::ok || !call.options.reset) {
         wq_bt_ota_disconnect(socket);
         return r;
     }
@@ -209,7 +209,7 @@ void summarise(const invocation& call, const image_file& image, const transfer& 
         std::snprintf(timing, sizeof timing, " bytes verified by the box in %.1f s (%.1f s sending, %.0f bytes/s)",
                       seconds, t.seconds, rate);
         r->summary = image.file.path + ": " + std::to_string(image.length) + timing + ", CRC-32 " +
-                     hex32(image.crc) + (call.has("--reset") ? ", box restarting" : "");
+                     hex32(image.crc) + (call.options.reset ? ", box restarting" : "");
     } else {
         r->summary = std::to_string(t.sent) + " of " + std::to_string(image.length) +
                      " bytes sent, none acknowledged by the box";
@@ -228,7 +228,7 @@ void summarise(const invocation& call, const image_file& image, const transfer& 
 }  // namespace
 
 report run_firmware_update(const invocation& call) {
-    if (call.serial() && call.has("--reset")) return usage_error("--reset is for Bluetooth");
+    if (call.serial() && call.options.reset) return usage_error("--reset is for Bluetooth");
     image_file image;
     if (auto error = load_image(call.operand, &image)) return *error;
     const auto start = steady::now();

@@ -14,26 +14,11 @@
 #include <cstring>
 
 #include "commands.h"
+#include "library_phrases.h"
 #include "link.h"
 
 namespace wqctl {
 namespace {
-
-// The library's text when a serial operation cannot open its port, in
-// either language.
-constexpr const char* port_open_failed[] = {"Unable Open Port", "Port konnte nicht ge"};
-// A serial settings read that did not get its whole record.
-constexpr const char* settings_read_failed[] = {"Error Occured While Reading Settings",
-                                                "Fehler beim Lesen der Einstellungen"};
-// The box's "in use" refusals end up in messages with these words, and so
-// does a connect that finds the box's channel held by another program.
-constexpr const char* busy_words[] = {"Reason: in", "Grund: ", "Socket Call Failed: 10048"};
-// A Bluetooth name that is not found, and the name service failing.
-constexpr const char* lookup_failed[] = {"Device cannot be found", "Ger\xE4t kann nicht gefunden",
-                                         "Lookup Service"};
-// A final verdict the box sent (as opposed to one that never came).
-constexpr const char* verdict_words[] = {"Invalid", "Ung\xFCltig"};
-constexpr const char* final_firmware_steps[] = {"wq_ota_confirm_done", "wq_bt_ota_done"};
 
 // Windows Sockets error codes, which the library appends to Bluetooth
 // messages on every platform.
@@ -54,13 +39,6 @@ constexpr socket_error socket_errors[] = {
             "running in $WQ_BT_DIR?)"},
     {10064, "the box refused the connection: switch it off and on, then try again"},
 };
-
-template <std::size_t n>
-bool contains_any(const std::string& text, const char* const (&words)[n]) {
-    for (const char* w : words)
-        if (text.find(w) != std::string::npos) return true;
-    return false;
-}
 
 // The code at the end of a message ("... Reading: 10060"), or 0.
 int trailing_code(const std::string& message) {
@@ -169,22 +147,23 @@ std::string bluetooth_lookup_hint(const invocation& call) {
 
 std::string hint_for(const invocation& call, const report& r) {
     const std::string& m = r.message;
-    if (call.serial() && contains_any(m, port_open_failed)) return diagnose_device(call.target.device_path);
-    if (contains_any(m, busy_words) && call.retries > 0) {
+    if (call.serial() && says(m, failure::port_not_opened)) return diagnose_device(call.target.device_path);
+    if (says(m, failure::in_use) && call.retries > 0) {
         return "the box was still in use after " + std::to_string(call.retries + 1) +
                " attempts 1 s apart: try again when it is free";
     }
-    if (contains_any(m, busy_words)) return "the box is in use: try again when it is free, or give --retry N";
-    if (r.failed_at == "wq_read_settings" && contains_any(m, settings_read_failed) && !call.has("--short"))
+    if (says(m, failure::in_use)) return "the box is in use: try again when it is free, or give --retry N";
+    if (r.failed_at == "wq_read_settings" && says(m, failure::record_incomplete) && !call.options.short_record)
         return "no whole 380-byte record came: a box that keeps the short 344-byte record needs --short";
-    if (contains_any(r.failed_at, final_firmware_steps) && !contains_any(m, verdict_words))
+    const bool final_firmware_step = r.failed_at == "wq_ota_confirm_done" || r.failed_at == "wq_bt_ota_done";
+    if (final_firmware_step && !says(m, failure::box_verdict))
         return "the image went out whole but the box's verdict was lost: the box may have accepted the "
                "image; check its firmware version before sending it again";
     if (const int code = trailing_code(m); code >= 10000) {
         for (const socket_error& e : socket_errors)
             if (e.code == code) return "error " + std::to_string(code) + ": " + e.meaning;
     }
-    if (contains_any(m, lookup_failed)) return bluetooth_lookup_hint(call);
+    if (says(m, failure::name_not_found)) return bluetooth_lookup_hint(call);
     if (r.failed_at == "wq_connect_to_box")
         return "is the box switched on and cabled? `wqctl ports` lists the serial devices present";
     return "";
@@ -196,6 +175,6 @@ void add_hint(const invocation& call, report* r) {
     if (r->result == outcome::failed && r->hint.empty()) r->hint = hint_for(call, *r);
 }
 
-bool is_busy(const report& r) { return r.result == outcome::failed && contains_any(r.message, busy_words); }
+bool is_busy(const report& r) { return r.result == outcome::failed && says(r.message, failure::in_use); }
 
 }  // namespace wqctl

@@ -31,43 +31,33 @@ void serial_link(int port, std::string device, link* target) {
     target->device_path = path.empty() ? target->label : path;  // no device has that number
 }
 
-std::optional<report> bt_link(const std::string& address_text, link* target) {
-    if (!parse_bt_address(address_text, &target->address))
-        return usage_error("--bt takes a Bluetooth address XX:XX:XX:XX:XX:XX");
+void bt_link(BTH_ADDR address, link* target) {
     target->type = link::kind::bluetooth;
-    target->label = format_bt_address(target->address);
-    return std::nullopt;
+    target->address = address;
+    target->label = format_bt_address(address);
 }
 
 std::optional<report> named_link(const std::string& name, int language, link* target) {
-    report check = connect_by_name(name, language, &target->address);
+    BTH_ADDR address = 0;
+    report check = connect_by_name(name, language, &address);
     if (check.result != outcome::ok) return check;
-    target->type = link::kind::bluetooth;
-    target->label = format_bt_address(target->address);
+    bt_link(address, target);
     return std::nullopt;
 }
 
-int link_options_given(const command_line& line) {
-    return int(line.port.has_value()) + int(line.device.has_value()) + int(line.bt.has_value()) +
-           int(line.name.has_value());
-}
+bool any_link_option(const command_line& line) { return line.port || line.device || line.bt || line.name; }
 
 }  // namespace
 
 std::optional<report> check_link_options(const command_line& line) {
     const command_spec& c = *line.command;
-    if (link_options_given(line) > 1) return usage_error("give one of --port, --device, --bt and --name");
-    if (line.device && line.sim) return usage_error("--device names a real device: leave out --sim");
-    if (line.name && line.name->empty()) return usage_error("--name takes a name, not an empty text");
-    if (line.trace && !line.sim) return usage_error("--trace goes with --sim");
     const bool serial_given = line.port || line.device;
     if (c.needs == link_need::bluetooth && serial_given)
         return usage_error(std::string(c.name) + " works over Bluetooth only: give --bt or --name");
     // A command without a link takes link options only where they mean
     // something: where the emulated box is, and the port find expects.
-    const bool placed = line.sim && !line.device;
-    const bool expected_port = std::string_view(c.name) == "find" && (line.port || line.device);
-    if (c.needs == link_need::none && link_options_given(line) && !placed && !expected_port)
+    const bool expected_port = std::string_view(c.name) == "find" && serial_given;
+    if (c.needs == link_need::none && any_link_option(line) && !line.sim && !expected_port)
         return usage_error(std::string(c.name) + " takes no link option");
     return std::nullopt;
 }
@@ -125,7 +115,10 @@ std::optional<report> resolve_link(const command_line& line, const invocation& c
         serial_link(line.port.value_or(device_port), line.device.value_or(""), target);
         return std::nullopt;
     }
-    if (line.bt) return bt_link(*line.bt, target);
+    if (line.bt) {
+        bt_link(*line.bt, target);
+        return std::nullopt;
+    }
     if (line.name) return named_link(*line.name, call.language, target);
     if (!line.sim) {
         return usage_error(std::string(c.name) + " needs a link: " +
@@ -134,8 +127,8 @@ std::optional<report> resolve_link(const command_line& line, const invocation& c
                                 : "--port N, --device PATH, --bt ADDRESS or --name NAME"));
     }
     // The emulated box: serial COM1 where the command has a serial form.
-    if (c.needs == link_need::bluetooth) return bt_link(std::string(sim_bt_address), target);
-    serial_link(lowest_port, "", target);
+    if (c.needs == link_need::bluetooth) bt_link(sim_bt_address, target);
+    else serial_link(lowest_port, "", target);
     return std::nullopt;
 }
 

@@ -11,16 +11,15 @@
 namespace wqctl {
 
 // The emulated box's Bluetooth address when --sim is given without --bt.
-constexpr const char* sim_bt_address = "00:11:22:33:44:AA";
+constexpr BTH_ADDR sim_bt_address = 0x0011223344AA;  // 00:11:22:33:44:AA
 // ... and its name when --sim is given without --name.
 constexpr const char* sim_bt_name = "WQ Box";
 // --device reaches its device as this COM port of a directory of its own.
 constexpr int device_port = 1;
-constexpr int lowest_port = 1;
-constexpr int highest_port = 15;
 
-// The link options make sense together and for `line`'s command; else a
-// usage error. Checked before anything starts.
+// The link options make sense for `line`'s command (the parser has seen to
+// it that they make sense together); else a usage error. Checked before
+// anything starts.
 std::optional<report> check_link_options(const command_line& line);
 
 // Fills `target` from --port, --device, --bt or --name as `call`'s command

@@ -103,8 +103,7 @@ private:
 sim_options sim_options_for(const command_line& line) {
     sim_options options;
     if (line.port) options.com_port = *line.port;
-    BTH_ADDR address = 0;
-    if (line.bt && parse_bt_address(*line.bt, &address)) options.bt_address = format_bt_address(address);
+    if (line.bt) options.bt_address = format_bt_address(*line.bt);
     if (line.name) options.name = *line.name;
     options.trace = line.trace;
     return options;

@@ -1,6 +1,5 @@
 // settings read | write | defaults, over either link.
 #include <array>
-#include <cctype>
 #include <cstdint>
 
 #include "commands.h"
@@ -8,11 +7,10 @@
 namespace wqctl {
 namespace {
 
-// A text field of the settings record: its option, its name in the output,
+// A text field of the settings record (--text-N): its name in the output,
 // its bit in the fields selector, the room in the record and whether the
 // library converts the host's UTF-8 to single bytes before storing it.
 struct text_field {
-    const char* option;
     const char* key;
     unsigned bit;
     std::size_t size;
@@ -20,14 +18,14 @@ struct text_field {
 };
 
 constexpr std::array<text_field, 8> text_fields = {{
-    {"--text-1", "text_1", 0x0001, 32, true},
-    {"--text-2", "text_2", 0x0002, 32, true},
-    {"--text-3", "text_3", 0x0004, 32, false},
-    {"--text-4", "text_4", 0x0008, 64, true},
-    {"--text-5", "text_5", 0x0080, 32, true},
-    {"--text-6", "text_6", 0x0100, 32, false},
-    {"--text-7", "text_7", 0x0800, 48, false},
-    {"--text-8", "text_8", 0x1000, 32, false},
+    {"text_1", 0x0001, 32, true},
+    {"text_2", 0x0002, 32, true},
+    {"text_3", 0x0004, 32, false},
+    {"text_4", 0x0008, 64, true},
+    {"text_5", 0x0080, 32, true},
+    {"text_6", 0x0100, 32, false},
+    {"text_7", 0x0800, 48, false},
+    {"text_8", 0x1000, 32, false},
 }};
 constexpr std::size_t text_7 = 6;
 constexpr std::size_t text_8 = 7;
@@ -35,20 +33,11 @@ constexpr std::size_t safe_text_7_size = 40;
 constexpr unsigned number_bit = 0x0400;
 constexpr unsigned mode_bit = 0x2000;
 
-constexpr long long number_limit = 65535;
 constexpr long long safe_number_limit = 999;  // the safe record keeps the number as 3 digits
-// ... and the mode as 7 characters. A mode is one number on the box, which
-// answers every read in the layout it is asked for (or last written), so a
-// mode outside what the safe layout can carry could not be read back whole.
-constexpr long long mode_low = -999999;
-constexpr long long mode_high = 9999999;
-constexpr long long highest_choice = 4;
-constexpr long long largest_byte = 255;
 constexpr long long choice_with_values = 4;  // the choice whose byte and number count
 constexpr unsigned no_choice = 0xFF;  // outside 0..4: the choice fields are left out
 constexpr int address_mode = 3;
 constexpr std::size_t address_buffer = 16;
-constexpr std::size_t address_limit = 15;
 // Every output of a read is at most 64 bytes; the buffers leave room.
 constexpr std::size_t read_buffer = 128;
 
@@ -65,8 +54,8 @@ struct write_request {
 };
 
 std::optional<report> check_record_options(const invocation& call) {
-    if (call.has("--short") && !call.serial()) return usage_error("--short is for the serial link");
-    if (call.has("--safe") && call.serial()) return usage_error("--safe is for Bluetooth");
+    if (call.options.short_record && !call.serial()) return usage_error("--short is for the serial link");
+    if (call.options.safe && call.serial()) return usage_error("--safe is for Bluetooth");
     return std::nullopt;
 }
 
@@ -90,12 +79,13 @@ long single_byte_length(std::string_view text) {
 
 std::optional<report> take_text(const invocation& call, std::size_t index, write_request* w) {
     const text_field& f = text_fields[index];
-    const std::string text = call.value(f.option);
-    const std::size_t size = index == text_7 && call.has("--safe") ? safe_text_7_size : f.size;
+    const std::string& text = *call.options.texts[index];
+    const std::string option = "--text-" + std::to_string(index + 1);
+    const std::size_t size = index == text_7 && call.options.safe ? safe_text_7_size : f.size;
     const long length = f.converted ? single_byte_length(text) : static_cast<long>(text.size());
-    if (length < 0) return usage_error(std::string(f.option) + " takes Latin-1 characters only");
+    if (length < 0) return usage_error(option + " takes Latin-1 characters only");
     if (static_cast<std::size_t>(length) > size - 1) {
-        return usage_error(std::string(f.option) + " takes at most " + std::to_string(size - 1) +
+        return usage_error(option + " takes at most " + std::to_string(size - 1) +
                            (f.converted ? " characters" : " bytes"));
     }
     w->texts[index] = text;
@@ -105,78 +95,55 @@ std::optional<report> take_text(const invocation& call, std::size_t index, write
 }
 
 std::optional<report> take_number(const invocation& call, write_request* w) {
-    long long number = 0;
-    const long long limit = call.has("--safe") ? safe_number_limit : number_limit;
-    if (auto error = number_option(call, "--number", 0, limit, &number)) return error;
+    const long long number = *call.options.number;
+    if (call.options.safe && number > safe_number_limit)
+        return usage_error("--number takes a number from 0 to " + std::to_string(safe_number_limit) + " with --safe");
     w->number = std::to_string(number);
     w->fields |= number_bit;
     w->written.emplace_back("number");
     return std::nullopt;
 }
 
-std::optional<report> take_mode(const invocation& call, write_request* w) {
-    long long mode = 0;
-    if (auto error = number_option(call, "--mode", mode_low, mode_high, &mode)) return error;
-    w->mode = static_cast<int>(mode);
+void take_mode(const invocation& call, write_request* w) {
+    w->mode = static_cast<int>(*call.options.mode);
     w->fields |= mode_bit;
     w->written.emplace_back("mode");
-    return std::nullopt;
 }
 
+// The parser lets --choice-byte and --choice-number through only with --choice.
 std::optional<report> take_choice(const invocation& call, write_request* w) {
-    const bool extras = call.has("--choice-byte") || call.has("--choice-number");
-    if (!call.has("--choice")) {
-        if (extras) return usage_error("--choice-byte and --choice-number go with --choice 4");
-        return std::nullopt;
-    }
-    long long choice = 0;
-    if (auto error = number_option(call, "--choice", 0, highest_choice, &choice)) return error;
-    if (extras && choice != choice_with_values)
+    const command_options& o = call.options;
+    if (!o.choice) return std::nullopt;
+    if ((o.choice_byte || o.choice_number) && *o.choice != choice_with_values)
         return usage_error("--choice-byte and --choice-number go with --choice 4");
-    long long byte = 0;
-    long long number = 0;
-    if (call.has("--choice-byte"))
-        if (auto error = number_option(call, "--choice-byte", 0, largest_byte, &byte)) return error;
-    if (call.has("--choice-number"))
-        if (auto error = number_option(call, "--choice-number", 0, number_limit, &number)) return error;
-    w->choice = static_cast<unsigned>(choice);
-    w->choice_byte = static_cast<int>(byte);
-    w->choice_number = std::to_string(number);
+    w->choice = static_cast<unsigned>(*o.choice);
+    w->choice_byte = static_cast<int>(o.choice_byte.value_or(0));
+    w->choice_number = std::to_string(o.choice_number.value_or(0));
     w->written.emplace_back("choice");
     return std::nullopt;
 }
 
-bool address_text_ok(std::string_view text) {
-    if (text.size() > address_limit) return false;
-    for (const char c : text) {
-        if (!std::isdigit(static_cast<unsigned char>(c)) && c != '.' && c != ',') return false;
-    }
-    return true;
-}
-
 // Address mode (mode 3, Bluetooth): the first two addresses take the place
 // of text_8 and the third is written with text_7. A field left out of a
-// pair would be overwritten with an empty text, so each pair goes together.
+// pair would be overwritten with an empty text, so each pair goes together
+// (the parser sees to the first).
 std::optional<report> take_addresses(const invocation& call, write_request* w) {
-    const bool pair = call.has("--address-1") || call.has("--address-2");
-    const bool third = call.has("--address-3");
-    long long mode = 0;
-    const bool mode_3 = parse_number(call.value("--mode"), address_mode, address_mode, &mode);
+    const command_options& o = call.options;
+    const bool pair = o.addresses[0].has_value();
+    const bool third = o.addresses[2].has_value();
+    const bool mode_3 = o.mode == address_mode;
     if (!pair && !third && !mode_3) return std::nullopt;
     if (call.serial()) {
         if (pair || third) return usage_error("--address-1..3 are for Bluetooth");
         return std::nullopt;  // the serial record keeps mode 3 as any other
     }
-    if (call.has("--mode") && !mode_3) return usage_error("--address-1..3 need --mode 3 (address mode)");
-    if (call.has("--text-8")) return usage_error("in address mode --address-1 and --address-2 replace --text-8");
-    if (pair && !(call.has("--address-1") && call.has("--address-2")))
-        return usage_error("--address-1 and --address-2 are written together");
-    if (third != call.has("--text-7")) return usage_error("in address mode --address-3 is written with --text-7");
+    if (o.mode && !mode_3) return usage_error("--address-1..3 need --mode 3 (address mode)");
+    if (o.texts[text_8]) return usage_error("in address mode --address-1 and --address-2 replace --text-8");
+    if (third != o.texts[text_7].has_value())
+        return usage_error("in address mode --address-3 is written with --text-7");
     for (std::size_t i = 0; i < w->addresses.size(); ++i) {
-        const std::string text = call.value("--address-" + std::to_string(i + 1));
-        if (!address_text_ok(text))
-            return usage_error("an address takes up to 15 digits and dots, like 192.168.1.10");
-        text.copy(w->addresses[i].data(), text.size());
+        const std::string text = o.addresses[i].value_or("");
+        text.copy(w->addresses[i].data(), address_buffer - 1);
     }
     // The addresses mean something in address mode only, so they select it.
     w->mode = address_mode;
@@ -191,23 +158,17 @@ std::optional<report> take_addresses(const invocation& call, write_request* w) {
     return std::nullopt;
 }
 
-std::optional<report> check_short_record(const invocation& call) {
-    if (call.has("--short") && (call.has("--text-8") || call.has("--mode")))
-        return usage_error("the short record has no text_8 and no mode");
-    return std::nullopt;
-}
-
+// The parser keeps --short apart from --text-8 and --mode, which the short
+// record has no room for.
 std::optional<report> build_request(const invocation& call, write_request* w) {
     if (auto error = check_record_options(call)) return error;
-    if (auto error = check_short_record(call)) return error;
     for (std::size_t i = 0; i < text_fields.size(); ++i) {
-        if (call.has(text_fields[i].option))
+        if (call.options.texts[i])
             if (auto error = take_text(call, i, w)) return error;
     }
-    if (call.has("--number"))
+    if (call.options.number)
         if (auto error = take_number(call, w)) return error;
-    if (call.has("--mode"))
-        if (auto error = take_mode(call, w)) return error;
+    if (call.options.mode) take_mode(call, w);
     if (auto error = take_choice(call, w)) return error;
     if (auto error = take_addresses(call, w)) return error;
     if (w->written.empty()) return usage_error("settings write needs at least one field");
@@ -221,7 +182,7 @@ report write_serial(const invocation& call, const write_request& w, char* messag
         wq_write_settings(call.target.port, t[0].c_str(), t[1].c_str(), t[2].c_str(), t[3].c_str(),
                           w.number.c_str(), w.choice_number.c_str(), t[4].c_str(), t[5].c_str(),
                           t[6].c_str(), t[7].c_str(), message, w.choice, w.choice_byte, w.mode,
-                          call.has("--short"), w.fields, call.language),
+                          call.options.short_record, w.fields, call.language),
         message);
 }
 
@@ -234,13 +195,13 @@ report write_bt(const invocation& call, const write_request& w, char* message) {
                              t[3].c_str(), w.number.c_str(), w.choice_number.c_str(), t[4].c_str(),
                              t[5].c_str(), t[6].c_str(), t[7].c_str(), a[0].data(), a[1].data(),
                              a[2].data(), message, w.choice, static_cast<unsigned char>(w.choice_byte),
-                             w.mode, w.fields, call.has("--safe"), call.language),
+                             w.mode, w.fields, call.options.safe, call.language),
         message);
 }
 
 const char* record_name(const invocation& call) {
-    if (call.serial()) return call.has("--short") ? "short" : "long";
-    return call.has("--safe") ? "safe" : "standard";
+    if (call.serial()) return call.options.short_record ? "short" : "long";
+    return call.options.safe ? "safe" : "standard";
 }
 
 // The outputs of a read, each a zeroed buffer.
@@ -255,7 +216,7 @@ std::string field(const std::array<char, read_buffer>& buffer) {
 }
 
 void add_read_values(const invocation& call, const read_outputs& out, report* r) {
-    const bool has_long_fields = !(call.serial() && call.has("--short"));
+    const bool has_long_fields = !(call.serial() && call.options.short_record);
     for (std::size_t i = 0; i < text_fields.size(); ++i) {
         if (i == text_8 && !has_long_fields) continue;
         r->add(text_fields[i].key, field(out.texts[i]));
@@ -277,7 +238,7 @@ report read_serial(const invocation& call, read_outputs& o, char* message) {
         "wq_read_settings",
         wq_read_settings(call.target.port, t[0].data(), t[1].data(), t[2].data(), t[3].data(),
                          o.number.data(), o.choice_number.data(), t[4].data(), t[5].data(),
-                         t[6].data(), t[7].data(), o.mode.data(), message, call.has("--short"),
+                         t[6].data(), t[7].data(), o.mode.data(), message, call.options.short_record,
                          call.language),
         message);
 }
@@ -290,7 +251,7 @@ report read_bt(const invocation& call, read_outputs& o, char* message) {
         wq_bt_read_settings(call.target.address, t[0].data(), t[1].data(), t[2].data(), t[3].data(),
                             o.number.data(), o.choice_number.data(), t[4].data(), t[5].data(),
                             t[6].data(), t[7].data(), o.mode.data(), a[0].data(), a[1].data(),
-                            a[2].data(), message, call.has("--safe"), call.language),
+                            a[2].data(), message, call.options.safe, call.language),
         message);
 }
 
@@ -307,12 +268,12 @@ report read_record(const invocation& call, read_outputs& outputs) {
 std::string misfit(const invocation& call, const read_outputs& out) {
     const std::string number = field(out.number), mode = field(out.mode);
     long long value = 0;
-    if (!call.serial() && call.has("--safe")) {
-        if (parse_number(number, 0, safe_number_limit, &value) && parse_number(mode, mode_low, mode_high, &value))
+    if (!call.serial() && call.options.safe) {
+        if (parse_number(number, 0ll, safe_number_limit, &value) && parse_number(mode, mode_low, mode_high, &value))
             return "";
         return "its number '" + number + "' and mode '" + mode + "' are not both decimal numbers";
     }
-    if (parse_number(number, 0, number_limit, &value)) return "";
+    if (parse_number(number, 0ll, settings_number_limit, &value)) return "";
     return "its number " + number + " is outside 0..65535";
 }
 
@@ -322,19 +283,19 @@ std::string misfit(const invocation& call, const read_outputs& out) {
 constexpr int safe_one_as_mode = 49;
 
 bool safe_record_after_all(const invocation& call, const read_outputs& out) {
-    if (call.serial() || call.has("--safe") || field(out.mode) != std::to_string(safe_one_as_mode)) return false;
+    if (call.serial() || call.options.safe || field(out.mode) != std::to_string(safe_one_as_mode)) return false;
     invocation safe = call;
-    safe.options["--safe"] = "";
+    safe.options.safe = true;
     read_outputs again;
     return read_record(safe, again).result == outcome::ok && misfit(safe, again).empty();
 }
 
 const char* layout_to_use(const invocation& call) {
     if (call.serial()) {
-        return call.has("--short") ? "the box sends the long 380-byte record: leave out --short"
+        return call.options.short_record ? "the box sends the long 380-byte record: leave out --short"
                                    : "the box sends the short 344-byte record: give --short";
     }
-    return call.has("--safe") ? "the box answers in the standard layout: leave out --safe"
+    return call.options.safe ? "the box answers in the standard layout: leave out --safe"
                               : "the box answers in the safe layout: give --safe";
 }
 

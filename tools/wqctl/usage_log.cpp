@@ -113,7 +113,7 @@ bool count_believed(download& d) {
 }
 
 int water_variant(const invocation& call) {
-    return call.has("--ambient-water") ? water_variant_ambient : water_variant_carbonated;
+    return call.options.ambient_water ? water_variant_ambient : water_variant_carbonated;
 }
 
 download download_serial(const invocation& call, const entry_sink& take) {
@@ -262,10 +262,10 @@ void finish_csv(csv_writer& csv, const download& d, report& r) {
 
 report run_log(const invocation& call) {
     csv_writer csv;
-    if (call.has("--csv")) {
-        if (call.json && call.value("--csv") == "-")
+    if (const auto& path = call.options.csv) {
+        if (call.json && *path == "-")
             return usage_error("--csv - and --json both write to standard output: give --csv FILE");
-        if (auto error = csv.file.open(call.value("--csv"))) return *error;
+        if (auto error = csv.file.open(*path)) return *error;
         if (!csv.put(std::string(csv_header) + "\r\n") && csv.error) return *csv.error;
     }
     const entry_sink take = [&csv](const log_entry& e) { return !csv.file.is_open() || csv.take(e); };
@@ -288,7 +288,7 @@ report run_log(const invocation& call) {
     json entries = json::array();
     for (const log_entry& e : d.entries) entries.push_back(entry_json(e));
     r.add("entries", std::move(entries));
-    if (call.has("--csv")) r.show_values = false;
+    if (call.options.csv) r.show_values = false;
     else r.table = entry_table(d.entries);
     return r;
 }

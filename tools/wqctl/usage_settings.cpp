@@ -7,7 +7,6 @@ namespace wqctl {
 namespace {
 
 constexpr long long default_block_size = 64;
-constexpr long long largest_block = 65536;
 // A read receives the block as a frame payload, which the library stores
 // with two zero bytes behind it.
 constexpr int read_room = 2;
@@ -68,10 +67,10 @@ std::optional<report> read_block_file(const std::string& path, std::vector<unsig
 }
 
 std::optional<report> block_to_write(const invocation& call, std::vector<unsigned char>* block) {
-    if (call.has("--in") && call.has("--hex")) return usage_error("give --in FILE or --hex HEX, not both");
-    if (!call.has("--in") && !call.has("--hex")) return usage_error("give the block with --in FILE or --hex HEX");
-    if (call.has("--in")) return read_block_file(call.value("--in"), block);
-    if (!parse_hex(call.value("--hex"), block)) return usage_error("--hex takes pairs of hex digits");
+    const command_options& o = call.options;  // the parser lets one of --in and --hex through, not both
+    if (!o.in && !o.hex) return usage_error("give the block with --in FILE or --hex HEX");
+    if (o.in) return read_block_file(*o.in, block);
+    if (!parse_hex(*o.hex, block)) return usage_error("--hex takes pairs of hex digits");
     // An empty block would go out as a bare frame the box cannot take for a
     // setting; refusing it here is the one safe answer.
     if (block->empty()) return usage_error("the block is empty: give at least one byte");
@@ -94,14 +93,12 @@ report run_usage_settings_count(const invocation& call) {
 }
 
 report run_usage_settings_read(const invocation& call) {
-    long long size = default_block_size;
-    if (call.has("--size"))
-        if (auto error = number_option(call, "--size", 1, largest_block, &size)) return *error;
+    const long long size = call.options.size.value_or(default_block_size);
     output_file out;
-    if (call.has("--out")) {
-        if (call.json && call.value("--out") == "-")
+    if (const auto& path = call.options.out) {
+        if (call.json && *path == "-")
             return usage_error("--out - and --json both write to standard output: give --out FILE");
-        if (auto error = out.open(call.value("--out"))) return *error;
+        if (auto error = out.open(*path)) return *error;
     }
     const int data_size = static_cast<int>(size);
     std::vector<unsigned char> buffer(static_cast<std::size_t>(data_size + read_room));
