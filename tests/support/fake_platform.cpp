@@ -2,10 +2,8 @@
 #include "fake_platform.h"
 
 #include <algorithm>
-#include <array>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <deque>
 #include <map>
 #include <memory>
@@ -20,9 +18,6 @@ namespace {
 constexpr int wsaeconnrefused = 10061;
 constexpr int wsaeconnreset = 10054;
 constexpr int wsaenotsock = 10038;
-constexpr std::uint64_t largest_heap_block = std::uint64_t{1} << 31;
-constexpr std::uint8_t driver_default_byte_size = 7;  // so a missing change shows
-constexpr std::uint32_t driver_default_baud = 9600;
 
 struct failure {
     int countdown;  // calls still to pass before the failing one
@@ -44,24 +39,18 @@ struct open_port {
 struct open_socket {
     link* connection = nullptr;  // null until connected
     std::int64_t receive_timeout_ms = -1;
-    bool closed_by_box = false;
-};
-
-struct lookup {
-    std::size_t next = 0;
 };
 
 struct state {
     std::int64_t clock_ms = 0;
-    std::array<int, static_cast<std::size_t>(call::count_)> call_counts{};
     std::multimap<call, failure> failures;
-    std::map<std::string, std::deque<std::unique_ptr<link>>> serial_scripts;
-    std::map<std::uint64_t, std::deque<std::unique_ptr<link>>> bt_scripts;
+    // By device name, or "bt:" and the address (bt_name).
+    std::map<std::string, std::deque<std::unique_ptr<link>>> scripts;
     std::vector<std::unique_ptr<link>> used_links;  // kept so tests can inspect
     std::vector<known_device> known_devices;
     std::map<plat_handle, open_port> ports;
     std::map<plat_socket, open_socket> sockets;
-    std::map<plat_lookup_handle, lookup> lookups;
+    std::map<plat_lookup_handle, std::size_t> lookups;  // the next known device of each
     std::set<void*> heap_blocks;
     plat_handle next_handle = 0x100;
     plat_socket next_socket = 0x200;
@@ -70,9 +59,6 @@ struct state {
     tally counters;
     std::vector<std::string> errors;
     std::vector<std::string> open_attempts;
-    plat_comm_timeouts last_timeouts{};
-    plat_line_settings last_line_settings{};
-    std::map<plat_socket_option, std::int64_t> socket_options;
     bytes last_connect_address;
     std::vector<std::size_t> heap_requests;
 };
@@ -84,10 +70,9 @@ state& the() {
 
 void note_error(const std::string& what) { the().errors.push_back(what); }
 
-// Counts the call and reports whether an injected failure hits it.
+// Whether an injected failure hits this call of `c`.
 const failure* injected(call c) {
     state& s = the();
-    ++s.call_counts[static_cast<std::size_t>(c)];
     static failure hit;
     bool was_hit = false;
     auto range = s.failures.equal_range(c);
@@ -122,6 +107,30 @@ bool dropped_by(const link& l, std::int64_t at_ms) {
     return l.hang_up_at >= 0 && l.hang_up_at <= at_ms;
 }
 
+std::string bt_name(std::uint64_t address) {
+    char name[32];
+    std::snprintf(name, sizeof name, "bt:%012llx", static_cast<unsigned long long>(address));
+    return name;
+}
+
+link& add_script(const std::string& name) {
+    auto& scripts = the().scripts[name];
+    scripts.push_back(std::make_unique<link>());
+    scripts.back()->name = name;
+    return *scripts.back();
+}
+
+// The next script of `name`, now running; nullptr when none is left.
+link* take_script(const std::string& name) {
+    state& s = the();
+    auto scripts = s.scripts.find(name);
+    if (scripts == s.scripts.end() || scripts->second.empty()) return nullptr;
+    s.used_links.push_back(std::move(scripts->second.front()));
+    scripts->second.pop_front();
+    s.used_links.back()->schedule_replies(s.clock_ms);
+    return s.used_links.back().get();
+}
+
 }  // namespace
 
 // ---- test helpers ------------------------------------------------------------
@@ -146,23 +155,9 @@ void fail(call c, int nth, int error) {
 void short_write(call c, std::uint32_t count, int nth) {
     the().failures.emplace(c, failure{nth - 1, 0, true, count});
 }
-int calls(call c) { return the().call_counts[static_cast<std::size_t>(c)]; }
 
-link& serial_port(const std::string& device_name) {
-    auto& scripts = the().serial_scripts[device_name];
-    scripts.push_back(std::make_unique<link>());
-    scripts.back()->name = device_name;
-    return *scripts.back();
-}
-
-link& bt_box(std::uint64_t address) {
-    auto& scripts = the().bt_scripts[address];
-    scripts.push_back(std::make_unique<link>());
-    char name[32];
-    std::snprintf(name, sizeof name, "bt:%012llx", static_cast<unsigned long long>(address));
-    scripts.back()->name = name;
-    return *scripts.back();
-}
+link& serial_port(const std::string& device_name) { return add_script(device_name); }
+link& bt_box(std::uint64_t address) { return add_script(bt_name(address)); }
 
 void add_known_device(const char* name, std::uint64_t address) {
     known_device device{std::nullopt, address};
@@ -171,7 +166,6 @@ void add_known_device(const char* name, std::uint64_t address) {
 }
 
 void next_handle(plat_handle value) { the().next_handle = value; }
-void next_socket(plat_socket value) { the().next_socket = value; }
 tally counts() { return the().counters; }
 
 bool balanced() {
@@ -183,12 +177,6 @@ bool balanced() {
 
 std::vector<std::string> errors() { return the().errors; }
 std::vector<std::string> open_attempts() { return the().open_attempts; }
-plat_comm_timeouts last_timeouts() { return the().last_timeouts; }
-plat_line_settings last_line_settings() { return the().last_line_settings; }
-std::int64_t socket_option(plat_socket_option option) {
-    auto it = the().socket_options.find(option);
-    return it == the().socket_options.end() ? -1 : it->second;
-}
 bytes last_connect_address() { return the().last_connect_address; }
 std::vector<std::size_t> heap_requests() { return the().heap_requests; }
 
@@ -211,14 +199,6 @@ link& link::hang_up(std::int64_t after_ms) {
     return *this;
 }
 
-bytes link::written() const {
-    bytes all;
-    for (const bytes& w : writes_) all = all + w;
-    return all;
-}
-
-void link::activate(std::int64_t at_ms) { schedule_replies(at_ms); }
-
 void link::schedule_replies(std::int64_t from_ms) {
     std::int64_t at = from_ms;
     while (next_step_ < steps_.size()) {
@@ -236,7 +216,6 @@ void link::schedule_replies(std::int64_t from_ms) {
 
 void link::on_write(const unsigned char* data, std::size_t count, std::int64_t at_ms) {
     writes_.emplace_back(data, data + count);
-    write_times_.push_back(at_ms);
     for (std::size_t i = 0; i < count; ++i) {
         if (next_step_ >= steps_.size()) return;  // unscripted bytes are only recorded
         const step& s = steps_[next_step_];
@@ -266,16 +245,8 @@ using namespace fake;
 plat_handle plat_create_file(const char* device_name) {
     state& s = the();
     s.open_attempts.emplace_back(device_name);
-    if (injected(call::create_file)) return plat_invalid_handle;
-    auto scripts = s.serial_scripts.find(device_name);
-    if (scripts == s.serial_scripts.end() || scripts->second.empty()) return plat_invalid_handle;
-    for (const auto& [handle, port] : s.ports) {
-        if (port.session->name == device_name) return plat_invalid_handle;  // held: no sharing
-    }
-    s.used_links.push_back(std::move(scripts->second.front()));
-    scripts->second.pop_front();
-    fake::link* session = s.used_links.back().get();
-    session->activate(s.clock_ms);
+    fake::link* session = take_script(device_name);
+    if (!session) return plat_invalid_handle;
     const plat_handle handle = s.next_handle;
     s.next_handle += 4;
     s.ports[handle] = open_port{session};
@@ -299,33 +270,17 @@ bool plat_set_comm_timeouts(plat_handle handle, const plat_comm_timeouts& timeou
     open_port* port = port_of(handle);
     if (!port) return false;
     port->timeouts = timeouts;
-    the().last_timeouts = timeouts;
     return true;
 }
 
 bool plat_get_comm_state(plat_handle handle, plat_line_settings* settings) {
     if (injected(call::get_comm_state) || !port_of(handle)) return false;
     if (settings->dcb_length != 28) note_error("GetCommState called without DCBlength 28");
-    // What a driver might report: everything "on", so a field the library
-    // forgets to change stands out.
-    settings->baud_rate = driver_default_baud;
-    settings->byte_size = driver_default_byte_size;
-    settings->parity = 2;
-    settings->stop_bits = 2;
-    settings->out_cts_flow = settings->out_dsr_flow = true;
-    settings->dtr_control = 1;
-    settings->dsr_sensitivity = settings->out_x = settings->in_x = true;
-    settings->error_char = settings->null_strip = true;
-    settings->rts_control = 1;
-    settings->abort_on_error = true;
-    std::memset(settings->native, 0xA5, sizeof settings->native);
     return true;
 }
 
-bool plat_set_comm_state(plat_handle handle, const plat_line_settings& settings) {
-    if (injected(call::set_comm_state) || !port_of(handle)) return false;
-    the().last_line_settings = settings;
-    return true;
+bool plat_set_comm_state(plat_handle handle, const plat_line_settings&) {
+    return !injected(call::set_comm_state) && port_of(handle);
 }
 
 bool plat_write_file(plat_handle handle, const void* data, std::uint32_t count,
@@ -345,7 +300,7 @@ bool plat_read_file(plat_handle handle, void* buffer, std::uint32_t count, std::
     *done = 0;
     state& s = the();
     open_port* port = port_of(handle);
-    if (injected(call::read_file) || !port) return false;
+    if (!port) return false;
     fake::link& session = *port->session;
     const std::int64_t start = s.clock_ms;
     const std::int64_t deadline = start + port->timeouts.read_total_constant;
@@ -364,7 +319,6 @@ bool plat_read_file(plat_handle handle, void* buffer, std::uint32_t count, std::
 
 bool plat_close_handle(plat_handle handle) {
     state& s = the();
-    if (injected(call::close_handle)) return false;
     if (s.ports.erase(handle) == 0) return false;
     ++s.counters.ports_closed;
     return true;
@@ -378,7 +332,7 @@ void plat_sleep_s(std::uint32_t seconds) { the().clock_ms += std::int64_t{second
 void* plat_heap_alloc(std::size_t bytes) {
     state& s = the();
     s.heap_requests.push_back(bytes);
-    if (injected(call::heap_alloc) || bytes > largest_heap_block) return nullptr;
+    if (injected(call::heap_alloc)) return nullptr;
     void* block = std::calloc(1, bytes ? bytes : 1);
     if (!block) return nullptr;
     s.heap_blocks.insert(block);
@@ -408,7 +362,6 @@ int plat_wsa_startup(std::uint16_t version) {
 
 int plat_wsa_cleanup() {
     state& s = the();
-    if (injected(call::wsa_cleanup)) return fail_with(10093);
     if (s.counters.cleanups >= s.counters.startups) note_error("WSACleanup without WSAStartup");
     ++s.counters.cleanups;
     return 0;
@@ -427,7 +380,7 @@ int plat_lookup_begin(void* record, std::uint32_t flags, plat_lookup_handle* han
     }
     if (flags != 0x0112) note_error("lookup begun with flags other than 0x0112");
     *handle = s.next_lookup++;
-    s.lookups[*handle] = lookup{};
+    s.lookups[*handle] = 0;
     ++s.counters.lookups_begun;
     return 0;
 }
@@ -439,8 +392,8 @@ int plat_lookup_next(plat_lookup_handle handle, std::uint32_t flags, std::uint32
     if (flags != 0x0112) note_error("lookup continued with flags other than 0x0112");
     auto it = s.lookups.find(handle);
     if (it == s.lookups.end()) return fail_with(6);  // WSA_INVALID_HANDLE
-    if (it->second.next >= s.known_devices.size()) return fail_with(plat_wsa_e_no_more);
-    const known_device& device = s.known_devices[it->second.next];
+    if (it->second >= s.known_devices.size()) return fail_with(plat_wsa_e_no_more);
+    const known_device& device = s.known_devices[it->second];
     // A lookup result names the device only: the family and btAddr.
     unsigned char address[bth_address_size] = {};
     put_little_endian(address, bth_family, 2);
@@ -448,13 +401,12 @@ int plat_lookup_next(plat_lookup_handle handle, std::uint32_t flags, std::uint32
     const char* name = device.name ? device.name->c_str() : nullptr;
     const std::size_t length = device.name ? device.name->size() : 0;
     if (!portable_query_fill(record, size, name, length, address)) return fail_with(plat_wsaefault);
-    ++it->second.next;
+    ++it->second;
     return 0;
 }
 
 int plat_lookup_end(plat_lookup_handle handle) {
     state& s = the();
-    if (injected(call::lookup_end)) return fail_with(6);
     if (s.lookups.erase(handle) == 0) return fail_with(6);
     ++s.counters.lookups_ended;
     return 0;
@@ -491,21 +443,14 @@ int plat_connect(plat_socket socket, const unsigned char address[bth_address_siz
     if (const failure* f = injected(call::connect)) return fail_with(f->error);
     open_socket* open = socket_of(socket);
     if (!open) return fail_with(wsaenotsock);
-    auto scripts = s.bt_scripts.find(bth_address_radio(address));
-    if (scripts == s.bt_scripts.end() || scripts->second.empty()) return fail_with(wsaeconnrefused);
-    s.used_links.push_back(std::move(scripts->second.front()));
-    scripts->second.pop_front();
-    open->connection = s.used_links.back().get();
-    open->connection->activate(s.clock_ms);
-    return 0;
+    open->connection = take_script(bt_name(bth_address_radio(address)));
+    return open->connection ? 0 : fail_with(wsaeconnrefused);
 }
 
 int plat_set_socket_option(plat_socket socket, plat_socket_option option, std::uint32_t value) {
-    state& s = the();
     if (const failure* f = injected(call::set_socket_option)) return fail_with(f->error);
     open_socket* open = socket_of(socket);
     if (!open) return fail_with(wsaenotsock);
-    s.socket_options[option] = value;
     if (option == plat_socket_option::receive_timeout) open->receive_timeout_ms = value;
     return 0;
 }
@@ -525,7 +470,6 @@ int plat_send(plat_socket socket, const void* data, int length) {
 
 int plat_recv(plat_socket socket, void* buffer, int length) {
     state& s = the();
-    if (const failure* f = injected(call::recv)) return fail_with(f->error);
     open_socket* open = socket_of(socket);
     if (!open || !open->connection) return fail_with(wsaenotsock);
     fake::link& connection = *open->connection;
@@ -552,7 +496,6 @@ int plat_recv(plat_socket socket, void* buffer, int length) {
 
 int plat_close_socket(plat_socket socket) {
     state& s = the();
-    if (const failure* f = injected(call::close_socket)) return fail_with(f->error);
     if (s.sockets.erase(socket) == 0) return fail_with(wsaenotsock);
     ++s.counters.sockets_closed;
     return 0;

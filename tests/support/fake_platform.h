@@ -28,12 +28,11 @@ bytes with_zero(std::string_view characters);  // the text and one zero byte
 bytes repeat(unsigned char value, std::size_t count);
 bytes operator+(bytes left, const bytes& right);
 
+// The calls a test can make fail; `none` stands for no failure in a table.
 enum class call {
-    create_file, flush_file_buffers, set_comm_timeouts, get_comm_state, set_comm_state,
-    write_file, read_file, close_handle, heap_alloc,
-    wsa_startup, wsa_cleanup, lookup_begin, lookup_next, lookup_end,
-    socket_open, connect, set_socket_option, send, recv, close_socket,
-    count_
+    flush_file_buffers, set_comm_timeouts, get_comm_state, set_comm_state, write_file, heap_alloc,
+    wsa_startup, lookup_begin, lookup_next, socket_open, connect, set_socket_option, send,
+    none
 };
 
 // Forgets every script, failure, counter and the clock (back to 0 ms).
@@ -46,8 +45,6 @@ std::int64_t now_ms();
 void fail(call c, int nth = 1, int error = 10050);
 // The `nth` next write (write_file) or send moves only `count` bytes.
 void short_write(call c, std::uint32_t count, int nth = 1);
-// How often `c` has been called since the last reset.
-int calls(call c);
 
 // One connection of the box: what it expects and what it answers.
 class link {
@@ -64,10 +61,6 @@ public:
 
     // Every write (serial) or send (socket) the library made, as made.
     const std::vector<bytes>& writes() const { return writes_; }
-    // Their virtual times, in the same order.
-    const std::vector<std::int64_t>& write_times() const { return write_times_; }
-    // All of it, concatenated.
-    bytes written() const;
     // True when every step of the script was reached.
     bool finished() const { return next_step_ == steps_.size(); }
 
@@ -78,7 +71,8 @@ public:
         std::size_t count = 0;
         std::int64_t after_ms = 0;
     };
-    void activate(std::int64_t at_ms);
+    // Queues the replies and hang-up that follow the last step reached.
+    void schedule_replies(std::int64_t from_ms);
     void on_write(const unsigned char* data, std::size_t count, std::int64_t at_ms);
     struct incoming {
         std::int64_t at_ms;
@@ -89,12 +83,10 @@ public:
     std::string name;                // device name or address, for errors
 
 private:
-    void schedule_replies(std::int64_t from_ms);
     std::vector<step> steps_;
     std::size_t next_step_ = 0;
     std::size_t matched_in_step_ = 0;
     std::vector<bytes> writes_;
-    std::vector<std::int64_t> write_times_;
 };
 
 // Adds a session script for the next open of `device_name` (as passed to
@@ -107,9 +99,8 @@ link& bt_box(std::uint64_t address);
 // A device the Bluetooth lookup reports, in order; nullptr: no name.
 void add_known_device(const char* name, std::uint64_t address);
 
-// The next serial handle / socket the fake hands out.
+// The next serial handle the fake hands out.
 void next_handle(plat_handle value);
-void next_socket(plat_socket value);
 
 struct tally {
     int ports_opened = 0;
@@ -132,11 +123,6 @@ bool balanced();
 std::vector<std::string> errors();
 // Device names passed to the open call, in order, successful or not.
 std::vector<std::string> open_attempts();
-// What the library last set on a port.
-plat_comm_timeouts last_timeouts();
-plat_line_settings last_line_settings();
-// The last value the library set for a socket option; -1 when never set.
-std::int64_t socket_option(plat_socket_option option);
 // The 30-byte address of the last connect.
 bytes last_connect_address();
 // Heap block sizes requested, in order.

@@ -143,7 +143,7 @@ TEST(BtUsageSettings, RefusedWorkBuffers) {
                                                 settings.get(), message, language);
         EXPECT_EQ(settings.all(), std::string(16, 'S'));
         EXPECT_EQ(fake::heap_requests().size(), r.allocations);
-        EXPECT_EQ(fake::calls(fake::call::socket_open), 0);
+        EXPECT_EQ(fake::counts().sockets_opened, 0);
         return status;
     });
 }
