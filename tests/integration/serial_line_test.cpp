@@ -1,16 +1,13 @@
 // The serial line on the real POSIX backend, the test playing the box on the
-// master side of a pseudo-terminal linked as $WQ_COM_DIR/COMn: the port is
-// raw, a write lasts until its bytes are on the line, a write too long for
-// the write time-out comes back short, time-outs mean what they mean on
-// Windows, and a port starts empty.
-// The commands run against the box emulator (end_to_end_test.cpp, wqctl_test.cpp);
-// a held port, refused to a second opener, through the kernel's serial
-// drivers (tests/real_stacks/serial.sh).
+// master side of a pseudo-terminal linked as $WQ_COM_DIR/COMn: what the box
+// sends arrives raw, a read ends at its time-out, and a port starts empty.
+// The way out (raw, within the write time-out) is tests/real_stacks/serial.sh's,
+// through the kernel's 8250 and ftdi_sio drivers: a random 64 KiB image the
+// box verifies, and a write to a line that takes nothing.
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "platform/posix_serial.h"
@@ -33,9 +30,9 @@ protected:
     pty_peer box{dir.path(), "COM1"};
 };
 
-// Every byte passes untranslated both ways, and a read one byte short ends
-// after the 200 ms read time-out.
-TEST_F(SerialLine, TheLineIsRawAndAShortReadEndsAfterTheTimeout) {
+// Every byte the box sends arrives untranslated, and a read one byte short
+// ends after the 200 ms read time-out.
+TEST_F(SerialLine, WhatComesInIsRawAndAShortReadEndsAfterTheTimeout) {
     const plat_handle port = wq_open_serial_port("COM1", baud);
     ASSERT_NE(port, plat_invalid_handle);
     bytes all(256);
@@ -49,45 +46,6 @@ TEST_F(SerialLine, TheLineIsRawAndAShortReadEndsAfterTheTimeout) {
     EXPECT_LT(took, 1000ms);
     got.resize(256);
     EXPECT_EQ(got, all) << "CR, LF, XON, XOFF and NUL arrive as sent";
-    EXPECT_EQ(wq_write_port(port, all.data(), 256), 0);
-    EXPECT_EQ(box.read(256, 2s), all);
-    plat_close_handle(port);
-}
-
-// 1000 bytes take 174 ms at 57600 baud; 2000 would take 347 ms, so only the
-// 1152 bytes that fit in 200 ms go out and the write reports failure.
-TEST_F(SerialLine, AWriteLastsItsLineTimeAndOneTooLongComesBackShort) {
-    const plat_handle port = wq_open_serial_port("COM1", baud);
-    ASSERT_NE(port, plat_invalid_handle);
-    const bytes data(2000, 0x55);
-    auto start = steady::now();
-    EXPECT_EQ(wq_write_port(port, data.data(), 1000), 0);
-    EXPECT_GE(steady::now() - start, 173ms);
-    EXPECT_EQ(box.read(1000, 2s).size(), 1000u);
-
-    start = steady::now();
-    EXPECT_EQ(wq_write_port(port, data.data(), 2000), -1);
-    EXPECT_GE(steady::now() - start, 199ms);
-    EXPECT_EQ(box.read(2000, 500ms).size(), 1152u) << "only what fits in 200 ms is sent";
-    plat_close_handle(port);
-}
-
-// As on Windows: with every read time-out 0 a read waits until all its
-// bytes came; a read interval time-out is refused, not ignored.
-TEST_F(SerialLine, ZeroReadTimeOutsWaitForTheWholeCount) {
-    const plat_handle port = wq_open_serial_port("COM1", baud);
-    ASSERT_NE(port, plat_invalid_handle);
-    ASSERT_TRUE(plat_set_comm_timeouts(port, {0, 0, 0, 0, 200}));
-    EXPECT_FALSE(plat_set_comm_timeouts(port, {10, 0, 200, 0, 200}));
-    box.write(bytes{1});
-    std::thread late([&] {
-        std::this_thread::sleep_for(250ms);
-        box.write(bytes{2});
-    });
-    bytes got(2);
-    EXPECT_EQ(wq_read_port(port, got.data(), 2), 2);
-    late.join();
-    EXPECT_EQ(got, (bytes{1, 2}));
     plat_close_handle(port);
 }
 

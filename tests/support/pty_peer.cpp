@@ -102,33 +102,15 @@ pty_peer::~pty_peer() {
     if (master_ >= 0) ::close(master_);
 }
 
-std::vector<unsigned char> pty_peer::read(std::size_t count, std::chrono::milliseconds timeout) {
-    std::vector<unsigned char> got;
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (got.size() < count) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) break;
-        pollfd p{master_, POLLIN, 0};
-        if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) continue;
-        unsigned char buffer[512];
-        const std::size_t want = std::min(sizeof buffer, count - got.size());
-        const ssize_t n = ::read(master_, buffer, want);
-        if (n == 0) break;  // the other end closed
-        if (n > 0) got.insert(got.end(), buffer, buffer + n);
-    }
-    return got;
+bool pty_peer::received(std::chrono::milliseconds within) {
+    pollfd p{master_, POLLIN, 0};
+    return ::poll(&p, 1, static_cast<int>(within.count())) > 0;
 }
 
 void pty_peer::write(const std::vector<unsigned char>& data) {
-    std::size_t done = 0;
-    while (done < data.size()) {
-        const ssize_t n = ::write(master_, data.data() + done, data.size() - done);
-        if (n > 0) {
-            done += static_cast<std::size_t>(n);
-        } else if (errno != EAGAIN && errno != EINTR) {
-            throw std::system_error(errno, std::generic_category(), "write to pty");
-        }
+    // The master blocks until a write is taken whole.
+    if (::write(master_, data.data(), data.size()) != static_cast<ssize_t>(data.size())) {
+        throw std::system_error(errno, std::generic_category(), "write to pty");
     }
 }
 

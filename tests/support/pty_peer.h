@@ -52,8 +52,8 @@ public:
     pty_peer(const pty_peer&) = delete;
     pty_peer& operator=(const pty_peer&) = delete;
 
-    // Reads exactly `count` bytes, or what arrived before the time-out.
-    std::vector<unsigned char> read(std::size_t count, std::chrono::milliseconds timeout);
+    // Whether the host wrote anything to the line by the end of `within`.
+    bool received(std::chrono::milliseconds within);
     void write(const std::vector<unsigned char>& data);
     void write(const std::string& text);
 
