@@ -23,20 +23,17 @@ protected:
 
 enum class link { serial_short, serial_long, bt_standard, bt_safe };
 
-constexpr unsigned int every_field = 0x3FFF;
-constexpr unsigned int choice_with_number = 4;
-constexpr unsigned char choice_byte = 7;
 constexpr int address_mode = 3;
 constexpr int plain_mode = 5;
 
-// What the host writes. text_1 holds two-byte UTF-8 letters, which reach the
-// box as Latin-1; text_3 travels unconverted, so its UTF-8 stays as it is.
-// The addresses are padded to what the library reads.
+// What the host writes: every field (0x3FFF), choice 4 with its byte and
+// number. text_1 holds two-byte UTF-8 letters, which reach the box as
+// Latin-1; text_3 travels unconverted, so its UTF-8 stays as it is. The
+// addresses are padded to what the library reads.
 const write_args every_field_written = {
     "Gr\xC3\xB6\xC3\x9F" "e", "Lobby", "Caf\xC3\xA9", "Chilled water and soap", "123", "1000",
     "Night shift", "tech", "10.1.2.3 lobby", "Eighth", "192,168,1,10\0\0\0",
-    "10.0.0.1\0\0\0\0\0\0\0", "172.16.0.1\0\0\0\0", choice_with_number, choice_byte, 0,
-    every_field};
+    "10.0.0.1\0\0\0\0\0\0\0", "172.16.0.1\0\0\0\0", 4, 7, 0, 0x3FFF};
 
 // A record written over each link, in each format and layout, and read back
 // over the same: the box's own reading of it agrees with the library's bytes.

@@ -26,11 +26,6 @@ using namespace std::chrono_literals;
 
 bool is_open(int fd) { return ::fcntl(fd, F_GETFD) != -1; }
 
-bool readable(int fd) {
-    pollfd p{fd, POLLIN, 0};
-    return ::poll(&p, 1, 0) > 0;
-}
-
 class NotOurs : public BoxTest {
 protected:
     char message[128] = {};
@@ -77,7 +72,8 @@ TEST_F(NotOurs, HostDescriptorsAreNeitherUsedNorClosed) {
         }
     }
     for (const int end : {pipe_ends[0], pair[1]}) {
-        EXPECT_FALSE(readable(end)) << "bytes were written to the host's descriptor " << end;
+        pollfd input{end, POLLIN, 0};
+        EXPECT_EQ(::poll(&input, 1, 0), 0) << "bytes were written to the host's descriptor " << end;
     }
     EXPECT_FALSE(terminal.received(50ms)) << "bytes were written to the host's terminal";
     for (const int fd : {pipe_ends[0], pipe_ends[1], pair[0], pair[1], bus, elsewhere, file, datagram, tty}) {
@@ -85,29 +81,22 @@ TEST_F(NotOurs, HostDescriptorsAreNeitherUsedNorClosed) {
     }
 }
 
-// A host that closed its standard input still gets a port above 2.
-TEST_F(NotOurs, NoPortIsHandedOutOnAStandardStream) {
-    pty_peer box(dir.path(), "COM1");
-    const int saved_stdin = ::dup(0);
-    ::close(0);
-    int handle = 0;
-    const int status = wq_ota_open_port(1, message, 0, &handle);
-    ::dup2(saved_stdin, 0);
-    ::close(saved_stdin);
-    ASSERT_EQ(status, 0) << message;
-    EXPECT_GT(handle, 2);
-    wq_force_close_handle(0, nullptr, 0, handle);
-}
-
-// A port stays the library's to close whatever became of its line: hung up,
-// or its exclusive mode cleared by another opener's TIOCNXCL (a flag of the
-// terminal, which anyone who has it open may clear).
-TEST_F(NotOurs, APortIsStillClosedWhateverOthersDid) {
+// A port is never handed out on a standard stream (a host may have closed
+// its standard input), and stays the library's to close whatever became of
+// its line: hung up, or its exclusive mode cleared by another opener's
+// TIOCNXCL (a flag of the terminal, which anyone who has it open may clear).
+TEST_F(NotOurs, APortIsAboveTheStandardStreamsAndOursToCloseWhateverOthersDid) {
     for (const bool hang_up : {false, true}) {
         auto box = std::make_unique<pty_peer>(dir.path(), "COM1");
         const int other = ::open(path("COM1").c_str(), O_RDWR | O_NOCTTY);  // before the port turns exclusive
+        const int saved_stdin = ::dup(0);
+        ::close(0);
         int handle = 0;
-        ASSERT_EQ(wq_ota_open_port(1, message, 0, &handle), 0) << message;
+        const int status = wq_ota_open_port(1, message, 0, &handle);
+        ::dup2(saved_stdin, 0);
+        ::close(saved_stdin);
+        ASSERT_EQ(status, 0) << message;
+        EXPECT_GT(handle, 2);
         if (hang_up) box.reset();
         else ASSERT_EQ(::ioctl(other, TIOCNXCL), 0);
         wq_force_close_handle(0, nullptr, 0, handle);

@@ -67,31 +67,28 @@ const search_case search_cases[] = {
     {"endless_continuation", endless_continuation(), sdp_step::malformed, 0},
 };
 
-class SdpSearch : public ::testing::TestWithParam<search_case> {};
-
 // Each request has a transaction number of its own, its parameter length,
 // and hands back byte for byte the continuation state the last answer gave.
-TEST_P(SdpSearch, FindsTheChannelOrSaysWhyNot) {
-    const search_case& c = GetParam();
-    sdp_search search;
-    unsigned char request[sdp_request_capacity];
-    sdp_step step = sdp_step::more;
-    bytes state = {0};  // its length byte first
-    for (std::size_t n = 1; n <= c.answers.size(); ++n) {
-        ASSERT_EQ(step, sdp_step::more);
-        const std::size_t length = sdp_build_request(&search, request);
-        EXPECT_EQ(bytes(request + 1, request + 5), (bytes{0, static_cast<unsigned char>(n), 0,
-                                                          static_cast<unsigned char>(length - 5)}));
-        EXPECT_EQ(bytes(request + length - state.size(), request + length), state);
-        const bytes& pdu = c.answers[n - 1];
-        step = sdp_take_response(&search, pdu.data(), pdu.size());
-        if (step == sdp_step::more) state.assign(pdu.begin() + 7 + pdu[6], pdu.end());
+TEST(SdpSearch, FindsTheChannelOrSaysWhyNot) {
+    for (const search_case& c : search_cases) {
+        SCOPED_TRACE(c.name);
+        sdp_search search;
+        unsigned char request[sdp_request_capacity];
+        sdp_step step = sdp_step::more;
+        bytes state = {0};  // its length byte first
+        for (std::size_t n = 1; n <= c.answers.size(); ++n) {
+            ASSERT_EQ(step, sdp_step::more);
+            const std::size_t length = sdp_build_request(&search, request);
+            EXPECT_EQ(bytes(request + 1, request + 5), (bytes{0, static_cast<unsigned char>(n), 0,
+                                                              static_cast<unsigned char>(length - 5)}));
+            EXPECT_EQ(bytes(request + length - state.size(), request + length), state);
+            const bytes& pdu = c.answers[n - 1];
+            step = sdp_take_response(&search, pdu.data(), pdu.size());
+            if (step == sdp_step::more) state.assign(pdu.begin() + 7 + pdu[6], pdu.end());
+        }
+        EXPECT_EQ(step, c.last);
+        EXPECT_EQ(sdp_rfcomm_channel(search.lists, search.lists_length), c.channel);
     }
-    EXPECT_EQ(step, c.last);
-    EXPECT_EQ(sdp_rfcomm_channel(search.lists, search.lists_length), c.channel);
 }
-
-INSTANTIATE_TEST_SUITE_P(Answers, SdpSearch, ::testing::ValuesIn(search_cases),
-                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -12,7 +12,6 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <stdexcept>
 #include <system_error>
 #include <thread>
 
@@ -64,18 +63,13 @@ temp_dir::~temp_dir() {
 }
 
 scoped_env::scoped_env(const char* name, const std::string& value) : name_(name) {
-    const char* old = ::getenv(name);
-    had_old_ = old != nullptr;
-    if (old) old_ = old;
+    if (const char* old = ::getenv(name)) old_ = old;
     ::setenv(name, value.c_str(), 1);
 }
 
 scoped_env::~scoped_env() {
-    if (had_old_) {
-        ::setenv(name_.c_str(), old_.c_str(), 1);
-    } else {
-        ::unsetenv(name_.c_str());
-    }
+    if (old_) ::setenv(name_.c_str(), old_->c_str(), 1);
+    else ::unsetenv(name_.c_str());
 }
 
 pty_peer::pty_peer(const std::string& dir, const std::string& name) {
@@ -83,16 +77,16 @@ pty_peer::pty_peer(const std::string& dir, const std::string& name) {
     if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0) {
         throw std::system_error(errno, std::generic_category(), "posix_openpt");
     }
-    slave_ = ::ptsname(master_);
+    const std::string slave = ::ptsname(master_);
     // Raw on our side too, so that nothing the library sends is echoed or
     // translated before the library has configured the line.
-    keep_slave_ = ::open(slave_.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    keep_slave_ = ::open(slave.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
     termios tty{};
     ::tcgetattr(keep_slave_, &tty);
     ::cfmakeraw(&tty);
     ::tcsetattr(keep_slave_, TCSANOW, &tty);
     link_ = dir + "/" + name;
-    std::filesystem::create_symlink(slave_, link_);
+    std::filesystem::create_symlink(slave, link_);
 }
 
 pty_peer::~pty_peer() {

@@ -5,8 +5,8 @@
 #include <sys/types.h>
 
 #include <chrono>
-#include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -40,8 +40,7 @@ public:
 
 private:
     std::string name_;
-    std::string old_;
-    bool had_old_;
+    std::optional<std::string> old_;  // none: it was not set
 };
 
 class pty_peer {
@@ -60,6 +59,5 @@ public:
 private:
     int master_ = -1;
     int keep_slave_ = -1;  // keeps the line up between the library's opens
-    std::string slave_;
     std::string link_;
 };
