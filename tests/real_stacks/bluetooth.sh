@@ -2,9 +2,8 @@
 # Bluetooth through the real stack, in the guest: the kernel's Bluetooth and
 # RFCOMM, dbus-daemon and bluetoothd, two virtual controllers (btvirt): hci1
 # is the host's, hci0 the box's, served by wqbox behind an RFCOMM server on
-# channel 3 with an SDP record for the serial port service. The library is
-# reached through wqctl and the stage's helper; one PASS or FAIL line per
-# check.
+# channel 3 with an SDP record for the serial port service. Through wqctl
+# and the stage's helper, one PASS or FAIL line per check.
 set -u
 . "$(dirname "$0")/common"
 work=/tmp/bluetooth

@@ -1,13 +1,10 @@
 /*
  * Calls each of the 38 operations against the boxes scripts/test-windows
- * sets up (see the ports below), printing one line per call: name,
- * language, status, message and outputs, never a handle or socket value.
- * The script requires wq.dll under Wine and libwq.so to print the same.
- * The serial calls run their sequences against a working box, then one of
- * each way a line fails: missing, silent, wrong answers, answers that pause.
- * Neither side has Bluetooth, so every Bluetooth call fails at the socket
- * layer. A second open of a held port is not among the calls: Wine opens a
- * COM port twice without complaint.
+ * sets up (the ports below), one line per call: name, language, status,
+ * message and outputs, never a handle or socket value; wq.dll under Wine and
+ * libwq.so must print the same. Serial: the sequences, then one of each way
+ * a line fails. Neither side has Bluetooth: those calls fail at the socket
+ * layer. Not among them, a second open of a held port: Wine allows it.
  */
 #include <stdio.h>
 #include <string.h>
