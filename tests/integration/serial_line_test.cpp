@@ -4,6 +4,10 @@
 // The way out (raw, within the write time-out) is tests/real_stacks/serial.sh's,
 // through the kernel's 8250 and ftdi_sio drivers: a random 64 KiB image the
 // box verifies, and a write to a line that takes nothing.
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -44,13 +48,21 @@ TEST(DriverQueue, CountsAboveTheWritesBytesAreClamped) {
     }
 }
 
-// Every byte the box sends arrives untranslated, and a read one byte short
-// ends after the 200 ms read time-out. An answer to a request the host gave
-// up on, left half read, is not handed to the next open as a new reply.
+// Every byte the box sends arrives untranslated on a line the driver left
+// cooked, as a UART's is, and a read one byte short ends after the 200 ms
+// read time-out. An answer to a request the host gave up on, left half
+// read, is not handed to the next open as a new reply.
 TEST(SerialLine, WhatComesInIsRawAndANewOpenStartsEmpty) {
     temp_dir dir;
     scoped_env com_dir("WQ_COM_DIR", dir.path());
     pty_peer box(dir.path(), "COM1");
+    const int line = ::open((dir.path() + "/COM1").c_str(), O_RDWR | O_NOCTTY);
+    termios cooked{};
+    ASSERT_EQ(::tcgetattr(line, &cooked), 0);
+    cooked.c_iflag |= ICRNL | IGNCR | INLCR | ISTRIP | IXON;
+    cooked.c_lflag |= ICANON | ISIG | IEXTEN;
+    ASSERT_EQ(::tcsetattr(line, TCSANOW, &cooked), 0);
+    ::close(line);
     plat_handle port = wq_open_serial_port("COM1", baud);
     ASSERT_NE(port, plat_invalid_handle);
     bytes all(256);
