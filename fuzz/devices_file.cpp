@@ -5,9 +5,9 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
 #include <string>
-#include <vector>
 
 #include "harness.h"
 
@@ -23,31 +23,26 @@ int lowest_free_descriptor() {
     return probe;
 }
 
-// A directory of our own as WQ_BT_DIR, for the whole fuzzing process.
-std::string scratch_bt_dir() {
-    char path[] = "/tmp/wq-fuzz-XXXXXX";
-    if (!::mkdtemp(path)) fuzz::fail("no scratch directory");
-    ::setenv("WQ_BT_DIR", path, 1);
-    return path;
-}
-
-void write_file(const std::string& path, const std::vector<char>& bytes) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+// The devices file in a directory of our own, WQ_BT_DIR for the whole process.
+std::string scratch_devices_file() {
+    static char dir[] = "/tmp/wq-fuzz-XXXXXX";
+    if (!::mkdtemp(dir)) fuzz::fail("no scratch directory");
+    ::setenv("WQ_BT_DIR", dir, 1);
+    return std::string(dir) + "/devices";
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static const std::string dir = scratch_bt_dir();
+    static const std::string devices = scratch_devices_file();
     // Measured per run: the sanitizers' symbolizer opens pipes of its own.
     const int free_descriptor = lowest_free_descriptor();
     FuzzedDataProvider in(data, size);
     const auto list_size = in.ConsumeIntegralInRange<int>(0, 300);
     const std::string name = in.ConsumeRandomLengthString(40);
-    write_file(dir + "/devices", in.ConsumeRemainingBytes<char>());
+    std::ofstream(devices, std::ios::binary) << in.ConsumeRemainingBytesAsString();
 
-    fuzz::output message = fuzz::message_buffer();
-    fuzz::output list(list_size > 0 ? static_cast<std::size_t>(list_size) : 1);
+    fuzz::output message, list(static_cast<std::size_t>(std::max(list_size, 1)), false);
     unsigned int count = 0;
     if (wq_get_device_list(list.get(), list_size, &count, message.get(), 0) == 0) {
         if (count * slot_size > static_cast<std::size_t>(list_size)) fuzz::fail("slots past the list");
@@ -57,7 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     message.must_be_terminated("message not terminated");
     BTH_ADDR address = 0;
-    fuzz::output connect_message = fuzz::message_buffer();
+    fuzz::output connect_message;
     wq_connect_to_bt_device(&address, name.c_str(), connect_message.get(), 0);
     connect_message.must_be_terminated("connect message not terminated");
     if (lowest_free_descriptor() != free_descriptor) fuzz::fail("a descriptor leaked");

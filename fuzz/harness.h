@@ -1,6 +1,6 @@
-// Shared by the fuzz targets: outputs are heap blocks of exactly their size
-// (so AddressSanitizer stops any write past them) that the targets check
-// for a terminator.
+// Shared by the fuzz targets: a failed check stops the run, and outputs are
+// heap blocks of exactly their size (so AddressSanitizer stops any write
+// past them) that the targets check for a terminator.
 #pragma once
 
 #include <fuzzer/FuzzedDataProvider.h>
@@ -26,22 +26,19 @@ inline constexpr BTH_ADDR box_address = 0x0011223344AAull;
 // in; `empty` starts it as an empty text, as a host passes a message buffer.
 class output {
 public:
-    explicit output(std::size_t size, bool empty = false) : bytes_(new char[size]), size_(size) {
+    explicit output(std::size_t size = wq_message_size, bool empty = true)
+        : bytes_(new char[size]), size_(size) {
         std::memset(bytes_.get(), 'X', size);
         if (empty) bytes_[0] = '\0';
     }
     char* get() { return bytes_.get(); }
-    bool terminated() const { return std::memchr(bytes_.get(), 0, size_) != nullptr; }
     void must_be_terminated(const char* what) const {
-        if (!terminated()) fail(what);
+        if (!std::memchr(bytes_.get(), 0, size_)) fail(what);
     }
 
 private:
     std::unique_ptr<char[]> bytes_;
     std::size_t size_;
 };
-
-// A message buffer as the host passes it.
-inline output message_buffer() { return output(wq_message_size, true); }
 
 }  // namespace fuzz

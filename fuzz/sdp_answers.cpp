@@ -3,12 +3,9 @@
 // for more, then the channel read from what was gathered. Each answer and
 // the gathered lists are heap blocks of exactly their size, so a read past
 // what the box sent stops the run; the channel is a real one or none.
-#include <fuzzer/FuzzedDataProvider.h>
-
-#include <cstdio>
-#include <cstdlib>
 #include <vector>
 
+#include "harness.h"
 #include "platform/sdp.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -17,21 +14,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     unsigned char request[sdp_request_capacity];
     sdp_step step = sdp_step::more;
     while (step == sdp_step::more && in.remaining_bytes() > 0) {
-        if (sdp_build_request(&search, request) > sizeof request) std::abort();
+        if (sdp_build_request(&search, request) > sizeof request) fuzz::fail("a request past its buffer");
         const std::vector<unsigned char> answer =
             in.ConsumeBytes<unsigned char>(in.ConsumeIntegralInRange<std::size_t>(0, 700));
         step = sdp_take_response(&search, answer.data(), answer.size());
         if (search.lists_length > sdp_search::lists_capacity ||
             search.continuation_length > sdp_search::continuation_capacity) {
-            std::fprintf(stderr, "fuzz check failed: gathered past the search's buffers\n");
-            std::abort();
+            fuzz::fail("gathered past the search's buffers");
         }
     }
     const std::vector<unsigned char> lists(search.lists, search.lists + search.lists_length);
     const int channel = sdp_rfcomm_channel(lists.data(), lists.size());
-    if (channel < 0 || channel > 30) {
-        std::fprintf(stderr, "fuzz check failed: channel %d\n", channel);
-        std::abort();
-    }
+    if (channel < 0 || channel > 30) fuzz::fail("a channel outside 0..30");
     return 0;
 }

@@ -1,8 +1,6 @@
 // Emulated Bluetooth on the real POSIX backend: the devices file behind the
 // device list, a silent and then a stopped box on its AF_UNIX socket in a
-// temporary WQ_BT_DIR, and the socket errors the library reports. The
-// handshake and the commands run against the box emulator
-// (end_to_end_test.cpp, wqctl_test.cpp).
+// temporary WQ_BT_DIR, and the socket errors the library reports.
 #include <gtest/gtest.h>
 
 #include <chrono>

@@ -23,47 +23,17 @@ protected:
 
 enum class link { serial_short, serial_long, bt_standard, bt_safe };
 
-bool is_serial(link l) { return l == link::serial_short || l == link::serial_long; }
-
-constexpr unsigned int every_field = 0x3FFF;
-constexpr unsigned int choice_with_number = 4;
-constexpr unsigned char choice_byte = 7;
 constexpr int address_mode = 3;
 constexpr int plain_mode = 5;
 
-// What the host writes. text_1 holds two-byte UTF-8 letters, which reach the
-// box as Latin-1; text_3 travels unconverted, so its UTF-8 stays as it is.
-// The addresses are padded to what the library reads.
+// What the host writes: every field (0x3FFF), choice 4 with its byte and
+// number. text_1 holds two-byte UTF-8 letters, which reach the box as
+// Latin-1; text_3 travels unconverted, so its UTF-8 stays as it is. The
+// addresses are padded to what the library reads.
 const write_args every_field_written = {
     "Gr\xC3\xB6\xC3\x9F" "e", "Lobby", "Caf\xC3\xA9", "Chilled water and soap", "123", "1000",
     "Night shift", "tech", "10.1.2.3 lobby", "Eighth", "192,168,1,10\0\0\0",
-    "10.0.0.1\0\0\0\0\0\0\0", "172.16.0.1\0\0\0\0", choice_with_number, choice_byte, 0,
-    every_field};
-
-int layout_of(link l) { return l == link::serial_short || l == link::bt_safe; }
-
-int write_settings(link over, int mode, char* message) {
-    write_args w = every_field_written;
-    w.mode = mode;
-    w.layout = layout_of(over);
-    return is_serial(over) ? w.write_serial(box_port, message) : w.write_bt(box_address, message);
-}
-
-int read_settings(link over, read_outputs& r, char* message) {
-    return is_serial(over) ? r.read_serial(box_port, message, layout_of(over))
-                           : r.read_bt(box_address, message, layout_of(over));
-}
-
-// The box answers a read in the format or layout it is set to; the host
-// has to know which one that is.
-void answer_reads_in(wqbox::emulator& box, link reader) {
-    box.update([reader](wqbox::box_state& b) {
-        b.serial_read_format = reader == link::serial_short ? wqbox::serial_format::short_record
-                                                            : wqbox::serial_format::long_record;
-        b.bt_read_layout = reader == link::bt_safe ? wqbox::bt_layout::safe
-                                                   : wqbox::bt_layout::standard;
-    });
-}
+    "10.0.0.1\0\0\0\0\0\0\0", "172.16.0.1\0\0\0\0", 4, 7, 0, 0x3FFF};
 
 // A record written over each link, in each format and layout, and read back
 // over the same: the box's own reading of it agrees with the library's bytes.
@@ -78,17 +48,25 @@ TEST_F(EndToEnd, SettingsWrittenReadBackOverEveryFormat) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << "link " << int(c.over) << ", mode " << c.mode);
+        const bool serial = c.over == link::serial_short || c.over == link::serial_long;
+        const int layout = c.over == link::serial_short || c.over == link::bt_safe;
         start_box();
-        EXPECT_EQ(write_settings(c.over, c.mode, message), 0) << message;
-        EXPECT_STREQ(message, c.over == link::bt_safe ? "[Safe] Write Settings Successful!"
-                                                      : "Write Settings Successful!");
+        write_args w = every_field_written;
+        w.mode = c.mode;
+        w.layout = layout;
+        EXPECT_EQ(serial ? w.write_serial(box_port, message) : w.write_bt(box_address, message), 0) << message;
         EXPECT_EQ(box->state().count.settings_writes, 1u);
 
-        answer_reads_in(*box, c.over);
+        // The box answers a read in the format or layout it is set to; the
+        // host has to know which one that is.
+        box->update([&c](wqbox::box_state& b) {
+            b.serial_read_format = c.over == link::serial_short ? wqbox::serial_format::short_record
+                                                                : wqbox::serial_format::long_record;
+            b.bt_read_layout = c.over == link::bt_safe ? wqbox::bt_layout::safe : wqbox::bt_layout::standard;
+        });
         read_outputs r;
-        EXPECT_EQ(read_settings(c.over, r, message), 0) << message;
-        EXPECT_STREQ(message, c.over == link::bt_safe ? "[SAFE] Read User Settings Success!"
-                                                      : "Read User Settings Success!");
+        EXPECT_EQ(serial ? r.read_serial(box_port, message, layout) : r.read_bt(box_address, message, layout), 0)
+            << message;
         const std::vector<std::string> texts = r.texts();
         EXPECT_EQ(std::vector<std::string>(texts.begin(), texts.begin() + 9),
                   (std::vector<std::string>{"Gr\xF6\xDF" "e", "Lobby", "Caf\xC3\xA9",
@@ -101,7 +79,7 @@ TEST_F(EndToEnd, SettingsWrittenReadBackOverEveryFormat) {
             EXPECT_EQ(r.text_8.str(), addresses ? "192.168.1.10%%%%10.0.0.1%%%%%%%" : "Eighth");
             EXPECT_EQ(r.mode.str(), std::to_string(c.mode));
         }
-        if (!is_serial(c.over)) {
+        if (!serial) {
             EXPECT_EQ(r.address_1.str(), addresses ? "192.168.1.10" : "");
             EXPECT_EQ(r.address_2.str(), addresses ? "10.0.0.1" : "");
             // Outside address mode the third address is the start of text_7.

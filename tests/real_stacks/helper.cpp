@@ -1,6 +1,5 @@
 // What the Bluetooth checks of the real-stack stage need besides wqctl:
-//   box CHANNEL SOCKET [secure]  the box's RFCOMM side: listens on CHANNEL
-//                                (with authentication required when secure)
+//   box CHANNEL SOCKET           the box's RFCOMM side: listens on CHANNEL
 //                                and relays each connection to wqbox's
 //                                socket SOCKET
 //   bluetoothd-client HCI SECONDS  another program: a serial-port profile
@@ -19,6 +18,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -29,9 +29,6 @@
 namespace {
 
 constexpr int btproto_rfcomm = 3;
-constexpr int sol_bluetooth = 274;
-constexpr int bt_security = 4;
-constexpr unsigned char bt_security_high = 3;  // authenticated link key
 
 struct rfcomm_address {
     sa_family_t family;
@@ -42,6 +39,11 @@ struct rfcomm_address {
 int fail(const char* what) {
     std::perror(what);
     return 1;
+}
+
+void say_ready() {
+    std::printf("ready\n");
+    std::fflush(stdout);
 }
 
 // Copies bytes both ways until either side closes.
@@ -57,20 +59,15 @@ void relay(int a, int b) {
     }
 }
 
-int serve_box(int channel, const char* socket_path, bool secure) {
+int serve_box(int channel, const char* socket_path) {
     const int listener = ::socket(AF_BLUETOOTH, SOCK_STREAM, btproto_rfcomm);
     rfcomm_address address{AF_BLUETOOTH, {}, static_cast<unsigned char>(channel)};
-    const unsigned char security[2] = {bt_security_high, 0};
-    if (secure && ::setsockopt(listener, sol_bluetooth, bt_security, security, sizeof security) != 0) {
-        return fail("BT_SECURITY");
-    }
     if (::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
         ::listen(listener, 4) != 0) {
         return fail("RFCOMM listen");
     }
     ::signal(SIGCHLD, SIG_IGN);
-    std::printf("ready\n");
-    std::fflush(stdout);
+    say_ready();
     for (;;) {
         const int host = ::accept(listener, nullptr, nullptr);
         if (host < 0) continue;
@@ -88,11 +85,26 @@ int serve_box(int channel, const char* socket_path, bool secure) {
     }
 }
 
-// The outcome of a bus call: false, with bluetoothd's error on stderr, when it failed.
-bool succeeded(int r, sd_bus_error* error, const char* method) {
-    if (r < 0) std::fprintf(stderr, "%s: %s\n", method, error->message ? error->message : std::strerror(-r));
-    sd_bus_error_free(error);
+// Calls `method` of bluetoothd's object `path`: false, with bluetoothd's
+// error on stderr, when it failed.
+bool call(sd_bus* bus, const char* path, const char* interface, const char* method, const char* types, ...) {
+    sd_bus_error error = SD_BUS_ERROR_NULL;
+    va_list arguments;
+    va_start(arguments, types);
+    const int r = sd_bus_call_methodv(bus, "org.bluez", path, interface, method, &error, nullptr, types, arguments);
+    va_end(arguments);
+    if (r < 0) std::fprintf(stderr, "%s: %s\n", method, error.message ? error.message : std::strerror(-r));
+    sd_bus_error_free(&error);
     return r >= 0;
+}
+
+// Answers what comes over the bus until `until`.
+void serve_bus(sd_bus* bus, std::chrono::steady_clock::time_point until) {
+    while (std::chrono::steady_clock::now() < until) {
+        while (sd_bus_process(bus, nullptr) > 0) {
+        }
+        sd_bus_wait(bus, 100000);
+    }
 }
 
 // Another program on the host, as a serial-port manager is: it keeps a
@@ -102,33 +114,18 @@ int bluetoothd_client(const char* adapter, int seconds) {
     sd_bus* bus = nullptr;
     if (sd_bus_open_system(&bus) < 0) return fail("system bus");
     const std::string path = std::string("/org/bluez/") + adapter;
-    sd_bus_error error = SD_BUS_ERROR_NULL;
-    if (!succeeded(sd_bus_call_method(bus, "org.bluez", "/org/bluez", "org.bluez.ProfileManager1",
-                                      "RegisterProfile", &error, nullptr, "osa{sv}", "/wq/foreign",
-                                      "00001101-0000-1000-8000-00805f9b34fb", 1, "Role", "s", "client"),
-                   &error, "RegisterProfile") ||
-        !succeeded(sd_bus_call_method(bus, "org.bluez", path.c_str(), "org.bluez.Adapter1",
-                                      "SetDiscoveryFilter", &error, nullptr, "a{sv}", 1, "Transport", "s",
-                                      "bredr"),
-                   &error, "SetDiscoveryFilter") ||
-        !succeeded(sd_bus_call_method(bus, "org.bluez", path.c_str(), "org.bluez.Adapter1",
-                                      "StartDiscovery", &error, nullptr, ""),
-                   &error, "StartDiscovery")) {
+    constexpr char adapter_interface[] = "org.bluez.Adapter1";
+    if (!call(bus, "/org/bluez", "org.bluez.ProfileManager1", "RegisterProfile", "osa{sv}", "/wq/foreign",
+              "00001101-0000-1000-8000-00805f9b34fb", 1, "Role", "s", "client") ||
+        !call(bus, path.c_str(), adapter_interface, "SetDiscoveryFilter", "a{sv}", 1, "Transport", "s", "bredr") ||
+        !call(bus, path.c_str(), adapter_interface, "StartDiscovery", "")) {
         return 1;
     }
-    const auto inquiry_end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-    for (bool inquiring = true;;) {
-        if (inquiring && std::chrono::steady_clock::now() >= inquiry_end) {
-            sd_bus_call_method(bus, "org.bluez", path.c_str(), "org.bluez.Adapter1", "StopDiscovery",
-                               nullptr, nullptr, "");
-            inquiring = false;
-            std::printf("ready\n");
-            std::fflush(stdout);
-        }
-        while (sd_bus_process(bus, nullptr) > 0) {
-        }
-        sd_bus_wait(bus, 100000);
-    }
+    serve_bus(bus, std::chrono::steady_clock::now() + std::chrono::seconds(seconds));
+    call(bus, path.c_str(), adapter_interface, "StopDiscovery", "");
+    say_ready();
+    serve_bus(bus, std::chrono::steady_clock::time_point::max());
+    return 0;
 }
 
 int kept_socket(const char* address, int seconds) {
@@ -153,8 +150,7 @@ int hold(int port) {
         std::printf("not held: %s\n", message);
         return 1;
     }
-    std::printf("ready\n");
-    std::fflush(stdout);
+    say_ready();
     ::pause();
     return 0;
 }
@@ -163,7 +159,7 @@ int hold(int port) {
 
 int main(int argc, char** argv) {
     const std::string command = argc > 1 ? argv[1] : "";
-    if (command == "box" && argc >= 4) return serve_box(std::atoi(argv[2]), argv[3], argc > 4);
+    if (command == "box" && argc == 4) return serve_box(std::atoi(argv[2]), argv[3]);
     if (command == "bluetoothd-client" && argc == 4) return bluetoothd_client(argv[2], std::atoi(argv[3]));
     if (command == "kept-socket" && argc == 4) return kept_socket(argv[2], std::atoi(argv[3]));
     if (command == "hold" && argc == 3) return hold(std::atoi(argv[2]));

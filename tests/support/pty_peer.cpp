@@ -12,7 +12,6 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <stdexcept>
 #include <system_error>
 #include <thread>
 
@@ -64,18 +63,13 @@ temp_dir::~temp_dir() {
 }
 
 scoped_env::scoped_env(const char* name, const std::string& value) : name_(name) {
-    const char* old = ::getenv(name);
-    had_old_ = old != nullptr;
-    if (old) old_ = old;
+    if (const char* old = ::getenv(name)) old_ = old;
     ::setenv(name, value.c_str(), 1);
 }
 
 scoped_env::~scoped_env() {
-    if (had_old_) {
-        ::setenv(name_.c_str(), old_.c_str(), 1);
-    } else {
-        ::unsetenv(name_.c_str());
-    }
+    if (old_) ::setenv(name_.c_str(), old_->c_str(), 1);
+    else ::unsetenv(name_.c_str());
 }
 
 pty_peer::pty_peer(const std::string& dir, const std::string& name) {
@@ -83,16 +77,16 @@ pty_peer::pty_peer(const std::string& dir, const std::string& name) {
     if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0) {
         throw std::system_error(errno, std::generic_category(), "posix_openpt");
     }
-    slave_ = ::ptsname(master_);
+    const std::string slave = ::ptsname(master_);
     // Raw on our side too, so that nothing the library sends is echoed or
     // translated before the library has configured the line.
-    keep_slave_ = ::open(slave_.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    keep_slave_ = ::open(slave.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
     termios tty{};
     ::tcgetattr(keep_slave_, &tty);
     ::cfmakeraw(&tty);
     ::tcsetattr(keep_slave_, TCSANOW, &tty);
     link_ = dir + "/" + name;
-    std::filesystem::create_symlink(slave_, link_);
+    std::filesystem::create_symlink(slave, link_);
 }
 
 pty_peer::~pty_peer() {
@@ -102,33 +96,15 @@ pty_peer::~pty_peer() {
     if (master_ >= 0) ::close(master_);
 }
 
-std::vector<unsigned char> pty_peer::read(std::size_t count, std::chrono::milliseconds timeout) {
-    std::vector<unsigned char> got;
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (got.size() < count) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) break;
-        pollfd p{master_, POLLIN, 0};
-        if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) continue;
-        unsigned char buffer[512];
-        const std::size_t want = std::min(sizeof buffer, count - got.size());
-        const ssize_t n = ::read(master_, buffer, want);
-        if (n == 0) break;  // the other end closed
-        if (n > 0) got.insert(got.end(), buffer, buffer + n);
-    }
-    return got;
+bool pty_peer::received(std::chrono::milliseconds within) {
+    pollfd p{master_, POLLIN, 0};
+    return ::poll(&p, 1, static_cast<int>(within.count())) > 0;
 }
 
 void pty_peer::write(const std::vector<unsigned char>& data) {
-    std::size_t done = 0;
-    while (done < data.size()) {
-        const ssize_t n = ::write(master_, data.data() + done, data.size() - done);
-        if (n > 0) {
-            done += static_cast<std::size_t>(n);
-        } else if (errno != EAGAIN && errno != EINTR) {
-            throw std::system_error(errno, std::generic_category(), "write to pty");
-        }
+    // The master blocks until a write is taken whole.
+    if (::write(master_, data.data(), data.size()) != static_cast<ssize_t>(data.size())) {
+        throw std::system_error(errno, std::generic_category(), "write to pty");
     }
 }
 

@@ -5,8 +5,8 @@
 #include <sys/types.h>
 
 #include <chrono>
-#include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -40,8 +40,7 @@ public:
 
 private:
     std::string name_;
-    std::string old_;
-    bool had_old_;
+    std::optional<std::string> old_;  // none: it was not set
 };
 
 class pty_peer {
@@ -52,14 +51,13 @@ public:
     pty_peer(const pty_peer&) = delete;
     pty_peer& operator=(const pty_peer&) = delete;
 
-    // Reads exactly `count` bytes, or what arrived before the time-out.
-    std::vector<unsigned char> read(std::size_t count, std::chrono::milliseconds timeout);
+    // Whether the host wrote anything to the line by the end of `within`.
+    bool received(std::chrono::milliseconds within);
     void write(const std::vector<unsigned char>& data);
     void write(const std::string& text);
 
 private:
     int master_ = -1;
     int keep_slave_ = -1;  // keeps the line up between the library's opens
-    std::string slave_;
     std::string link_;
 };

@@ -1,10 +1,10 @@
 /*
- * Runs every serial operation and its main failure paths, and the Bluetooth
- * lookups and connects, against the boxes scripts/test-windows sets up (see
- * the ports below), printing one line per call: name, language, status,
- * message and outputs, never a handle or socket value. The script requires
- * wq.dll under Wine and libwq.so to print the same. A second open of a held
- * port is not among the calls: Wine opens a COM port twice without complaint.
+ * Calls each of the 38 operations against the boxes scripts/test-windows
+ * sets up (the ports below), one line per call: name, language, status,
+ * message and outputs, never a handle or socket value; wq.dll under Wine and
+ * libwq.so must print the same. Serial: the sequences, then one of each way
+ * a line fails. Neither side has Bluetooth: those calls fail at the socket
+ * layer. Not among them, a second open of a held port: Wine allows it.
  */
 #include <stdio.h>
 #include <string.h>
@@ -31,6 +31,19 @@ static void add_number(long long number) {
     add(text);
 }
 
+/* One line of the transcript; the outputs are those add() collected. */
+static void report(const char *name, int language, int status, const char *message) {
+    printf("%s %s %d [%s] %s\n", name, language ? "de" : "en", status, message, values);
+    fflush(stdout);
+    values[0] = '\0';
+}
+
+/* A message buffer as each call gets it: what a call leaves alone shows. */
+static char *fresh(char *message) {
+    strcpy(message, "untouched");
+    return message;
+}
+
 /* ---- serial ---------------------------------------------------------------- */
 
 static int probe(int port, char *m, int l) {
@@ -41,12 +54,9 @@ static int probe(int port, char *m, int l) {
 }
 
 static int read_settings(int port, char *m, int l) {
-    char t1[32] = "", t2[32] = "", t3[32] = "", t4[64] = "", number[12] = "", choice[6] = "",
-         t5[32] = "", t6[32] = "", t7[48] = "", t8[32] = "", mode[12] = "";
-    int status = wq_read_settings(port, t1, t2, t3, t4, number, choice, t5, t6, t7, t8, mode, m,
-                                  0, l);
-    const char *fields[] = {t1, t2, t3, t4, number, choice, t5, t6, t7, t8, mode};
-    for (size_t i = 0; i < sizeof fields / sizeof *fields; ++i) add(fields[i]);
+    char t[11][64] = {""}; /* text_1..text_4, number, choice number, text_5..text_8, mode */
+    int status = wq_read_settings(port, t[0], t[1], t[2], t[3], t[4], t[5], t[6], t[7], t[8], t[9], t[10], m, 0, l);
+    for (int i = 0; i < 11; ++i) add(t[i]);
     return status;
 }
 
@@ -84,11 +94,9 @@ static int usage_count(int port, char *m, int l) {
     return status;
 }
 static int usage_fetch(int port, char *m, int l) {
-    char entry[32] = "", water[16] = "", usage[32] = "", p1[8] = "", p2[8] = "", w2[8] = "",
-         w3[8] = "", key[40] = "";
-    int status = wq_use_data_fetch(handle, 1, 0, entry, water, usage, p1, p2, w2, w3, key, m, l);
-    const char *fields[] = {entry, water, usage, p1, p2, w2, w3, key};
-    for (size_t i = 0; i < sizeof fields / sizeof *fields; ++i) add(fields[i]);
+    char f[8][40] = {""}; /* entry, water, usage, product 1 and 2, water 2 and 3, key */
+    int status = wq_use_data_fetch(handle, 1, 0, f[0], f[1], f[2], f[3], f[4], f[5], f[6], f[7], m, l);
+    for (int i = 0; i < 8; ++i) add(f[i]);
     return status;
 }
 static int usage_done(int port, char *m, int l) { return wq_use_data_done(handle, m, l); }
@@ -99,35 +107,9 @@ static int flowrate(int port, char *m, int l) {
     return 0;
 }
 
-/* ---- Bluetooth: no Bluetooth under Wine, none without WQ_BT_DIR on Linux ----
- * Every command opens its connection through the same steps, so one command
- * stands for all of them beside the device list and the two connects. */
-
-static int bt_list(int port, char *m, int l) {
-    char list[256] = "";
-    unsigned int count = 0;
-    int status = wq_get_device_list(list, sizeof list, &count, m, l);
-    add_number(count);
-    return status;
-}
-static int bt_connect(int port, char *m, int l) {
-    BTH_ADDR address = 0;
-    return wq_connect_to_bt_device(&address, "WQ Box", m, l);
-}
-static int bt_kept(int port, char *m, int l) {
-    unsigned int socket = 0;
-    return wq_bt_ota_connect(box_address, &socket, m, l);
-}
-static int bt_read(int port, char *m, int l) {
-    char t[10][64], mode[12] = "", a[3][16];
-    return wq_bt_read_settings(box_address, t[0], t[1], t[2], t[3], t[4], t[5], t[6], t[7], t[8],
-                               t[9], mode, a[0], a[1], a[2], m, 0, l);
-}
-/* ---- the table -------------------------------------------------------------- */
-
 struct call {
     const char *name;
-    int (*run)(int port, char *message, int language); /* port: serial calls only */
+    int (*run)(int port, char *message, int language);
     int port;
 };
 
@@ -135,40 +117,68 @@ struct call {
 static const struct call calls[] = {
     {"probe", probe, 0}, {"read", read_settings, good_com}, {"write", write_settings, good_com},
     {"read-back", read_settings, good_com}, {"defaults", defaults, good_com},
-    {"read-defaults", read_settings, good_com}, {"clock", set_clock, good_com},
-    {"flowrate", flowrate, 0},
+    {"clock", set_clock, good_com}, {"flowrate", flowrate, 0},
     {"log-open", open_port, good_com}, {"log-count", usage_count, 0},
-    {"log-fetch", usage_fetch, 0}, {"log-fetch", usage_fetch, 0}, {"log-fetch", usage_fetch, 0},
-    {"log-done", usage_done, 0}, {"log-close", close_port, 0},
+    {"log-fetch", usage_fetch, 0}, {"log-fetch", usage_fetch, 0}, {"log-done", usage_done, 0},
+    {"log-close", close_port, 0},
     {"ota-open", open_port, good_com}, {"ota-start", ota_start, 0},
     {"ota-start-xmit", ota_start_xmit, 0}, {"ota-data", ota_send_image, 0},
     {"ota-done", ota_done, 0},
     {"slow-read", read_settings, slow_com}, {"slow-defaults", defaults, slow_com},
-    {"missing-read", read_settings, missing_com}, {"missing-write", write_settings, missing_com},
-    {"missing-clock", set_clock, missing_com}, {"missing-open", open_port, missing_com},
-    {"silent-read", read_settings, silent_com}, {"silent-write", write_settings, silent_com},
-    {"silent-defaults", defaults, silent_com}, {"silent-open", open_port, silent_com},
-    {"silent-ota-start", ota_start, 0}, {"silent-log-count", usage_count, 0},
-    {"silent-ota-done", ota_done, 0},
-    {"wrong-write", write_settings, wrong_com}, {"wrong-defaults", defaults, wrong_com},
-    {"wrong-open", open_port, wrong_com}, {"wrong-ota-start", ota_start, 0},
-    {"wrong-ota-done", ota_done, 0},
-    {"bt-list", bt_list, 0}, {"bt-connect", bt_connect, 0}, {"bt-kept", bt_kept, 0},
-    {"bt-read", bt_read, 0},
+    {"missing-read", read_settings, missing_com}, {"missing-open", open_port, missing_com},
+    {"silent-read", read_settings, silent_com}, {"silent-open", open_port, silent_com},
+    {"silent-log-count", usage_count, 0}, {"silent-ota-done", ota_done, 0},
+    {"wrong-write", write_settings, wrong_com}, {"wrong-open", open_port, wrong_com},
+    {"wrong-ota-start", ota_start, 0}, {"wrong-ota-done", ota_done, 0},
 };
+
+/* ---- Bluetooth: none under Wine, none without WQ_BT_DIR on Linux ---------- */
+
+static void bluetooth_calls(int l) {
+    char m[256], list[256], t[11][64], a[3][16], f[8][40], block[16];
+    const char no_address[16] = ""; /* as much as the library reads of one */
+    unsigned int count, socket = 0;
+    BTH_ADDR address;
+    int level;
+    report("bt-list", l, wq_get_device_list(list, sizeof list, &count, fresh(m), l), m);
+    report("bt-find", l, wq_connect_to_bt_device(&address, "WQ Box", fresh(m), l), m);
+    report("bt-read", l, wq_bt_read_settings(box_address, t[0], t[1], t[2], t[3], t[4], t[5], t[6], t[7],
+                                             t[8], t[9], t[10], a[0], a[1], a[2], fresh(m), 0, l), m);
+    report("bt-write", l, wq_bt_write_settings(box_address, "A", "B", "C", "D", "1", "0", "E", "F", "G", "H",
+                                               no_address, no_address, no_address, fresh(m), 7, 0, 0, 1, 0,
+                                               l), m);
+    report("bt-defaults", l, wq_bt_default_settings(box_address, fresh(m), l), m);
+    report("bt-clock", l, wq_bt_sync_time(box_address, 1700000000u, fresh(m), l), m);
+    report("bt-identify", l, wq_bt_identify(box_address, fresh(m), l), m);
+    report("bt-reset", l, wq_bt_reset_device(box_address, fresh(m), l), m);
+    report("bt-flush", l, wq_bt_force_flush(box_address, fresh(m), l), m);
+    report("bt-battery", l, wq_bt_read_batt(box_address, &level, fresh(m), l), m);
+    report("bt-block-size", l, wq_bt_get_usage_setting_cnt(box_address, &count, fresh(m), l), m);
+    report("bt-block-read", l, wq_bt_read_usage_settings(box_address, sizeof block, 8, block, fresh(m), l), m);
+    report("bt-block-write", l, wq_bt_write_usage_settings(box_address, 8, 12, "12345678", fresh(m), l), m);
+    /* The calls on a kept connection get the socket value a failed connect leaves. */
+    report("bt-connect", l, wq_bt_ota_connect(box_address, &socket, fresh(m), l), m);
+    report("bt-log-count", l, wq_bt_use_data_req(socket, &count, fresh(m), l), m);
+    report("bt-log-fetch", l, wq_bt_use_data_fetch(socket, 1, 0, f[0], f[1], f[2], f[3], f[4], f[5], f[6], f[7],
+                                                   fresh(m), 0, l), m);
+    report("bt-log-done", l, wq_bt_use_data_done(socket, fresh(m), l), m);
+    report("bt-ota-start", l, wq_bt_ota_start(socket, sizeof image, image_crc, fresh(m), l), m);
+    report("bt-ota-start-xmit", l, wq_bt_ota_start_xmit(socket, fresh(m), l), m);
+    report("bt-ota-data", l, wq_bt_ota_xmit_data(socket, (const char *)image, 1024, 0, fresh(m), l), m);
+    report("bt-ota-done", l, wq_bt_ota_done(socket, fresh(m), l), m);
+    report("bt-ota-reset", l, wq_bt_ota_reset(socket, fresh(m), l), m);
+    report("bt-disconnect", l, wq_bt_ota_disconnect(socket), "");
+}
 
 int main(void) {
     for (size_t i = 0; i < sizeof image; ++i) image[i] = (unsigned char)(i * 7 + 3);
     for (int language = 0; language <= 1; ++language) {
         for (size_t i = 0; i < sizeof calls / sizeof *calls; ++i) {
             char message[256];
-            strcpy(message, "untouched");
-            values[0] = '\0';
-            int status = calls[i].run(calls[i].port, message, language);
-            printf("%s %s %d [%s] %s\n", calls[i].name, language ? "de" : "en", status, message,
-                   values);
-            fflush(stdout);
+            int status = calls[i].run(calls[i].port, fresh(message), language);
+            report(calls[i].name, language, status, message);
         }
+        bluetooth_calls(language);
     }
     return 0;
 }
