@@ -134,7 +134,7 @@ def test_a_serial_box_is_found_and_reached_by_its_device_path(sim):
     assert os.environ["WQ_COM_DIR"] == com_dir
 
 
-# The library reads the number; the binding hands it at most 7 characters.
+# A value is read from at most its first 7 characters (an 8-byte field).
 @pytest.mark.parametrize("text, value", [("12.5", 12.5), ("123456789", 1234567.0)])
 def test_value_texts_read_as_numbers(text, value):
     assert wq.value_of(text) == value
