@@ -242,6 +242,10 @@ const row rows[] = {
      {}, {.fault = "ota-verify:silent"}},
     {"log_csv_serial", {"--port", "1", "log", "--ambient-water", "--csv", "{dir}/log.csv"}, 0,
      {"24 entries downloaded, written to {dir}/log.csv\n"}, {}, {.kept = csv_written}},
+    // Data on stdout, so the summary goes to stderr.
+    {"log_stdout_bt", over(bt, {"log", "--csv", "-"}), 0,
+     {"\r\n24,water,0,Thermal disinfection,2.8,29,47.3,0,0,WQ93F1A6B660812E3B1B1B8EB3449678\r\n"},
+     {"24 entries downloaded"}},
     {"log_json", {"--port", "1", "--json", "log"}, 0,
      {R"({"entry":10,"kind":"empty","status":2,"usage":"","water_value":null,)"}},
     {"clock_bt", over(bt, {"clock", "sync", "--time", "17000000001234"}), 0, {"clock set to 17000000001234"}, {},
@@ -295,6 +299,8 @@ const row rows[] = {
      {.set = [](scene& s) { nobody_meets(s, "root", 0600); }}},
     {"device_path", {"--json", "--device", "{dir}/COM1", "settings", "read"}, 0,
      {R"("number":300,"choice_number":0,"mode":0,"record":"long")"}},
+    {"missing_device", {"--device", "/nonexistent/tty", "settings", "read"}, 1, {},
+     {"/nonexistent/tty: No such file or directory: no such device"}},
 };
 
 class Wqctl : public BoxTest, public ::testing::WithParamInterface<row> {};
