@@ -49,39 +49,36 @@ def test_bluetooth_address_mode_and_safe_layout_round_trip(sim):
     assert (box.read_settings(safe=True).number, box.read_settings(safe=True).mode) == (999, -999999)
 
 
-@pytest.mark.parametrize("link, settings", [
-    ("serial", wq.Settings(text_1="x" * 32)),
-    ("serial", wq.Settings(text_4="\u20ac")),
-    ("serial", wq.Settings(text_6="a\0b")),
-    ("serial", wq.Settings(number=65536)),
-    ("serial", wq.Settings(mode=2**31)),
-    ("serial", wq.Settings(choice=5)),
-    ("serial", wq.Settings(choice_byte=1, choice=3)),
-    ("serial", wq.Settings(address_1="1.2.3.4", address_2="1.2.3.5")),
-    ("bluetooth", wq.Settings(address_1="1.2.3.4")),
-    ("bluetooth", wq.Settings(address_1="1.2.3.4", address_2="1.2.3.5", mode=2)),
-    ("bluetooth", wq.Settings(address_1="192.168.100.1000", address_2="1.2.3.5")),
-    ("bluetooth", wq.Settings(mode=3, text_7="Lobby")),
-    ("bluetooth", wq.Settings(mode=3, text_8="default")),
-])
-def test_values_the_record_cannot_hold_are_refused_before_the_box_is_asked(link, settings):
-    box = wq.SerialBox(15) if link == "serial" else wq.BluetoothBox("00:00:00:00:00:01")
-    with pytest.raises(ValueError):
-        box.write_settings(settings)
+# Nobody answers for these: a value the binding let through would fail with
+# WqError, not ValueError.
+SERIAL, BLUETOOTH = wq.SerialBox(15), wq.BluetoothBox("00:00:00:00:00:01")
 
 
-@pytest.mark.parametrize("write", [
-    lambda: wq.SerialBox(15).write_settings(wq.Settings(text_8="x"), short=True),
-    lambda: wq.BluetoothBox(1).write_settings(wq.Settings(number=1000), safe=True),
-    lambda: wq.BluetoothBox(1).write_settings(wq.Settings(text_7="x" * 40), safe=True),
-    lambda: wq.SerialBox(15).sync_clock(datetime(2106, 2, 8, tzinfo=UTC)),
-    lambda: wq.BluetoothBox(1).sync_clock(datetime(1969, 12, 31, tzinfo=UTC)),
+@pytest.mark.parametrize("call", [
+    lambda: SERIAL.write_settings(wq.Settings(text_1="x" * 32)),
+    lambda: SERIAL.write_settings(wq.Settings(text_4="\u20ac")),
+    lambda: SERIAL.write_settings(wq.Settings(text_6="a\0b")),
+    lambda: SERIAL.write_settings(wq.Settings(number=65536)),
+    lambda: SERIAL.write_settings(wq.Settings(mode=2**31)),
+    lambda: SERIAL.write_settings(wq.Settings(choice=5)),
+    lambda: SERIAL.write_settings(wq.Settings(choice_byte=1, choice=3)),
+    lambda: SERIAL.write_settings(wq.Settings(address_1="1.2.3.4", address_2="1.2.3.5")),
+    lambda: SERIAL.write_settings(wq.Settings(text_8="x"), short=True),
+    lambda: BLUETOOTH.write_settings(wq.Settings(address_1="1.2.3.4")),
+    lambda: BLUETOOTH.write_settings(wq.Settings(address_1="1.2.3.4", address_2="1.2.3.5", mode=2)),
+    lambda: BLUETOOTH.write_settings(wq.Settings(address_1="192.168.100.1000", address_2="1.2.3.5")),
+    lambda: BLUETOOTH.write_settings(wq.Settings(mode=3, text_7="Lobby")),
+    lambda: BLUETOOTH.write_settings(wq.Settings(mode=3, text_8="default")),
+    lambda: BLUETOOTH.write_settings(wq.Settings(number=1000), safe=True),
+    lambda: BLUETOOTH.write_settings(wq.Settings(text_7="x" * 40), safe=True),
+    lambda: SERIAL.sync_clock(datetime(2106, 2, 8, tzinfo=UTC)),
+    lambda: BLUETOOTH.sync_clock(datetime(1969, 12, 31, tzinfo=UTC)),
     lambda: wq.SerialBox(16),
     lambda: wq.BluetoothBox("00:11:22:33:44"),
 ])
-def test_arguments_outside_a_format_are_refused(write):
+def test_values_outside_a_format_are_refused_before_the_box_is_asked(call):
     with pytest.raises(ValueError):
-        write()
+        call()
 
 
 @pytest.mark.parametrize("link", LINKS)
@@ -93,25 +90,26 @@ def test_the_clock_is_sent_as_seconds_since_1970_utc(sim, link):
     assert "clock set to 1704164645" in sim.transcript()
 
 
-@pytest.mark.parametrize("german, make_call, error, message", [
-    (False, lambda sim, g: wq.SerialBox(9, german=g).read_settings(), wq.WqError,
-     "Unable Open Port. Please Check Connections"),
-    (True, lambda sim, g: wq.SerialBox(9, german=g).read_settings(), wq.WqError,
+# The battery read is here by its quick failure: a read the box answers
+# takes the library's 10 s wait (the wqctl table has one).
+@pytest.mark.parametrize("german, make_call, error, operation, message", [
+    (True, lambda sim, g: wq.SerialBox(9, german=g).read_settings(), wq.WqError, "wq_read_settings",
      "Port konnte nicht ge\xf6ffnet werden. Verbindungen \xfcberpr\xfcfen"),
-    (True, lambda sim, g: sim.bluetooth(german=g).flush(), wq.BusyError,
+    (True, lambda sim, g: sim.bluetooth(german=g).flush(), wq.BusyError, "wq_bt_force_flush",
      "Benutzerinitiierte Stagnationssp\xfclung verweigert. Grund: im Einsatz."),
     (False, lambda sim, g: sim.bluetooth(german=g).write_usage_settings(b"x"), wq.BusyError,
-     "Write setting denied. Reason: in-use."),
+     "wq_bt_write_usage_settings", "Write setting denied. Reason: in-use."),
     (False, lambda sim, g: wq.BluetoothBox.by_name("No Box", german=g), wq.WqError,
-     "Device cannot be found"),
+     "wq_connect_to_bt_device", "Device cannot be found"),
+    (False, lambda sim, g: wq.BluetoothBox(1, german=g).battery(), wq.WqError, "wq_bt_read_batt",
+     "Socket Call Failed: 10061"),
 ])
-def test_failures_raise_with_status_message_and_operation(german, make_call, error, message):
+def test_failures_raise_with_status_message_and_operation(german, make_call, error, operation, message):
     with wq.testing.Box(in_use=True) as sim, pytest.raises(wq.WqError) as raised:
         make_call(sim, german)
-    assert type(raised.value) is error
-    assert raised.value.status == 1
+    assert (type(raised.value), raised.value.status, raised.value.operation) == (error, 1, operation)
     assert raised.value.message.startswith(message)
-    assert raised.value.operation in str(raised.value)
+    assert operation in str(raised.value)
 
 
 def test_bluetooth_operations_convert_their_results(sim):
@@ -125,7 +123,6 @@ def test_bluetooth_operations_convert_their_results(sim):
     box.identify()
     box.flush()
     box.reset()
-    assert box.battery() == 85
 
 
 def test_a_serial_box_is_found_and_reached_by_its_device_path(sim):
@@ -137,7 +134,7 @@ def test_a_serial_box_is_found_and_reached_by_its_device_path(sim):
     assert os.environ["WQ_COM_DIR"] == com_dir
 
 
-@pytest.mark.parametrize("text, value", [("12.5", 12.5), ("1.5e2", 150.0), ("abc", 0.0),
-                                         ("123456789", 1234567.0)])
+# A value is read from at most its first 7 characters (an 8-byte field).
+@pytest.mark.parametrize("text, value", [("12.5", 12.5), ("123456789", 1234567.0)])
 def test_value_texts_read_as_numbers(text, value):
     assert wq.value_of(text) == value

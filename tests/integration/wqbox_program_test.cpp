@@ -19,74 +19,54 @@ namespace {
 
 using namespace std::chrono_literals;
 
-pid_t run_program(std::vector<std::string> arguments, const std::string& out = "/dev/null",
-                  const std::string& err = "/dev/null") {
+pid_t run_program(std::vector<std::string> arguments, const std::string& out) {
     arguments.insert(arguments.begin(), WQBOX_PROGRAM);
-    return spawn(std::move(arguments), out, err);
+    return spawn(std::move(arguments), out, out);
 }
-
-std::string devices_text(const std::string& dir) { return file_text(dir + "/devices"); }
-
-class WqboxProgram : public ::testing::TestWithParam<int> {};
-
-TEST_P(WqboxProgram, StopsCleanlyOnSignal) {
-    temp_dir dir;
-    const pid_t pid = run_program({"--com-dir", dir.path(), "--bt-dir", dir.path(), "--com", "4",
-                                   "--name", "Signal test"});
-    ASSERT_GT(pid, 0);
-    eventually([&] { return !devices_text(dir.path()).empty(); }, 5s);
-    EXPECT_EQ(devices_text(dir.path()), "00:11:22:33:44:AA Signal test\n");
-    {
-        scoped_env com_dir("WQ_COM_DIR", dir.path());
-        char text[64] = {};
-        EXPECT_EQ(wq_connect_to_box(text), 4) << "the program serves the probe";
-    }
-    kill(pid, GetParam());
-    EXPECT_EQ(wait_exit(pid), 0);
-    EXPECT_EQ(devices_text(dir.path()), "");
-    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(dir.path() + "/COM4")));
-    EXPECT_FALSE(std::filesystem::exists(dir.path() + "/00:11:22:33:44:AA"));
-}
-
-INSTANTIATE_TEST_SUITE_P(Signals, WqboxProgram, ::testing::Values(SIGINT, SIGTERM),
-                         [](const auto& info) { return info.param == SIGINT ? "SIGINT" : "SIGTERM"; });
 
 // A box killed with SIGKILL leaves its socket and devices line behind; the
-// next one takes both over rather than listing the box twice.
-TEST(WqboxProgramRestart, TakesOverWhatAKilledBoxLeft) {
+// next one takes both over rather than listing the box twice. (Its COM link
+// it does not: the killed one serves Bluetooth only.)
+TEST(WqboxProgram, TakesOverWhatAKilledBoxLeftAndStopsCleanlyOnSignal) {
     temp_dir dir;
-    const std::vector<std::string> arguments = {"--no-serial", "--bt-dir", dir.path()};
-    const std::string err = dir.path() + "/err";
-    for (const int signal_number : {SIGKILL, SIGTERM}) {
-        const pid_t pid = run_program(arguments, "/dev/null", err);
+    scoped_env com_dir("WQ_COM_DIR", dir.path());
+    const std::string out = dir.path() + "/out", devices = dir.path() + "/devices";
+    for (const int signal_number : {SIGKILL, SIGINT, SIGTERM}) {
+        SCOPED_TRACE(strsignal(signal_number));
+        const bool killed = signal_number == SIGKILL;
+        std::vector<std::string> arguments = {"--bt-dir", dir.path(), "--name", "Signal test"};
+        if (killed) arguments.push_back("--no-serial");
+        else arguments.insert(arguments.end(), {"--com-dir", dir.path(), "--com", "4"});
+        const pid_t pid = run_program(arguments, out);
         ASSERT_GT(pid, 0);
-        EXPECT_TRUE(eventually([&] { return file_text(err).find("bluetooth on") != std::string::npos; }, 5s));
-        EXPECT_EQ(devices_text(dir.path()), "00:11:22:33:44:AA WQ Box\n");
+        EXPECT_TRUE(eventually([&] { return file_text(out).find("bluetooth on") != std::string::npos; }, 5s));
+        EXPECT_EQ(file_text(devices), "00:11:22:33:44:AA Signal test\n");
+        char text[64] = {};
+        EXPECT_EQ(wq_connect_to_box(text), killed ? 0 : 4) << "the program serves the probe";
         kill(pid, signal_number);
-        wait_exit(pid);
-        std::filesystem::remove(err);
+        EXPECT_EQ(wait_exit(pid), killed ? -1 : 0);
+        EXPECT_EQ(file_text(devices), killed ? "00:11:22:33:44:AA Signal test\n" : "");
+        EXPECT_EQ(std::filesystem::exists(dir.path() + "/00:11:22:33:44:AA"), killed);
+        EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(dir.path() + "/COM4")));
+        std::filesystem::remove(out);
     }
 }
 
 // What each argument makes of the program: the exit code and a text it prints.
-TEST(WqboxProgramArguments, ABadArgumentStopsItBeforeItStarts) {
+TEST(WqboxProgram, ABadArgumentStopsItBeforeItStarts) {
     temp_dir dir;
-    struct case_ {
-        std::vector<std::string> arguments;
-        int code;
-        const char* said;
-    };
-    for (const case_& c : {case_{{"--com-dir", dir.path(), "--com", "16"}, 2, "--com takes a number from 1 to 15"},
-                           case_{{"--com-dir", dir.path(), "--fault", "probe:explode"}, 2, "--fault probe:explode"},
-                           case_{{"--com-dir", dir.path(), "--serial-format", "medium"}, 2, "short or long"},
-                           case_{{"--bogus"}, 2, "wqbox: unknown option --bogus"},
-                           case_{{"--com"}, 2, "--com needs a value"},
-                           case_{{"--version"}, 0, "wqbox " WQ_VERSION "\n"}}) {
-        const std::string out = dir.path() + "/out";
-        const pid_t pid = run_program(c.arguments, out, out);
+    const std::string out = dir.path() + "/out";
+    for (const auto& [arguments, said] :
+         {std::pair<std::vector<std::string>, const char*>{{"--com-dir", dir.path(), "--com", "16"},
+                                                           "--com takes a number from 1 to 15"},
+          {{"--com-dir", dir.path(), "--fault", "probe:explode"}, "--fault probe:explode"},
+          {{"--com-dir", dir.path(), "--serial-format", "medium"}, "short or long"},
+          {{"--bogus"}, "wqbox: unknown option --bogus"},
+          {{"--com"}, "--com needs a value"}}) {
+        const pid_t pid = run_program(arguments, out);
         ASSERT_GT(pid, 0);
-        EXPECT_EQ(wait_exit(pid), c.code) << c.arguments.back();
-        EXPECT_NE(file_text(out).find(c.said), std::string::npos) << file_text(out);
+        EXPECT_EQ(wait_exit(pid), 2) << arguments.back();
+        EXPECT_NE(file_text(out).find(said), std::string::npos) << file_text(out);
         std::filesystem::remove(out);
     }
     EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
