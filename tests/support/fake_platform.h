@@ -22,8 +22,7 @@ namespace fake {
 
 using bytes = std::vector<unsigned char>;
 
-// The bytes of a text, without a terminator (use "\0"sv style or add_zero).
-bytes text(std::string_view characters);
+bytes text(std::string_view characters);       // without a terminator
 bytes with_zero(std::string_view characters);  // the text and one zero byte
 bytes repeat(unsigned char value, std::size_t count);
 bytes operator+(bytes left, const bytes& right);
@@ -65,12 +64,6 @@ public:
     bool finished() const { return next_step_ == steps_.size(); }
 
     // --- used by the fake backend itself ---
-    struct step {
-        enum kind { expect_bytes, expect_count, send_bytes, drop } what;
-        bytes data;
-        std::size_t count = 0;
-        std::int64_t after_ms = 0;
-    };
     // Queues the replies and hang-up that follow the last step reached.
     void schedule_replies(std::int64_t from_ms);
     void on_write(const unsigned char* data, std::size_t count, std::int64_t at_ms);
@@ -83,6 +76,13 @@ public:
     std::string name;                // device name or address, for errors
 
 private:
+    struct step {
+        enum kind { expect_bytes, expect_count, send_bytes, drop } what;
+        bytes data;
+        std::size_t count = 0;
+        std::int64_t after_ms = 0;
+    };
+    link& add(const step& s);
     std::vector<step> steps_;
     std::size_t next_step_ = 0;
     std::size_t matched_in_step_ = 0;
@@ -103,16 +103,11 @@ void add_known_device(const char* name, std::uint64_t address);
 void next_handle(plat_handle value);
 
 struct tally {
-    int ports_opened = 0;
-    int ports_closed = 0;
-    int startups = 0;        // successful WSAStartup calls
-    int cleanups = 0;
-    int sockets_opened = 0;
-    int sockets_closed = 0;
-    int heap_allocs = 0;     // successful allocations
-    int heap_frees = 0;
-    int lookups_begun = 0;   // successful begin calls
-    int lookups_ended = 0;
+    int ports_opened = 0, ports_closed = 0;
+    int startups = 0, cleanups = 0;  // successful WSAStartup calls, and WSACleanup
+    int sockets_opened = 0, sockets_closed = 0;
+    int heap_allocs = 0, heap_frees = 0;  // successful allocations, and frees
+    int lookups_begun = 0, lookups_ended = 0;
 };
 tally counts();
 // True when every port, socket, lookup, heap block and start-up that was
