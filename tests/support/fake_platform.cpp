@@ -153,7 +153,8 @@ link& serial_port(const std::string& device_name) { return add_script(device_nam
 link& bt_box(std::uint64_t address) { return add_script(bt_name(address)); }
 
 void add_known_device(const char* name, std::uint64_t address) {
-    the().known_devices.push_back({name ? std::optional<std::string>(name) : std::nullopt, address});
+    the().known_devices.push_back({name ? std::make_optional<std::string>(name) : std::nullopt,
+                                   address});
 }
 
 void next_handle(plat_handle value) { the().next_handle = value; }
@@ -441,9 +442,10 @@ int plat_recv(plat_socket socket, void* buffer, int length) {
     }
     const std::int64_t start = s.clock_ms, deadline = start + open->receive_timeout_ms;
     // Bytes queued before the box hung up are still delivered.
-    if (!connection.inbox.empty() && connection.inbox.front().at_ms <= deadline &&
-        !(dropped_by(connection, deadline) && connection.hang_up_at < connection.inbox.front().at_ms)) {
-        s.clock_ms = std::max(start, connection.inbox.front().at_ms);
+    const std::int64_t first_at = connection.inbox.empty() ? -1 : connection.inbox.front().at_ms;
+    if (first_at >= 0 && first_at <= deadline &&
+        !(dropped_by(connection, deadline) && connection.hang_up_at < first_at)) {
+        s.clock_ms = std::max(start, first_at);
         return static_cast<int>(take_arrived(connection, static_cast<unsigned char*>(buffer),
                                              static_cast<std::size_t>(length), s.clock_ms));
     }
