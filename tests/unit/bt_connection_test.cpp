@@ -1,4 +1,4 @@
-// Opening the socket, the kept connection, the connect check and data frames.
+// The kept connection, each step of it failing, and the connect check by name.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -7,65 +7,48 @@
 
 namespace {
 
-class BtConnectionTest : public FakePlatformTest {};
+// The socket address as it is packed: family, the address least
+// significant byte first, the serial port service's class id, port 0.
+const bytes box_socket_address = {0x20, 0x00, 0xAA, 0x44, 0x33, 0x22, 0x11, 0x00, 0x00, 0x00,
+                                  0x03, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x80, 0x00,
+                                  0x00, 0x80, 0x5F, 0x9B, 0x34, 0xFB, 0x00, 0x00, 0x00, 0x00};
 
-TEST_F(BtConnectionTest, TheSocketAddress) {
-    fake::bt_box(0x0000A1B2C3D4E5F6ull);
-    exact_buffer message(wq_message_size, 'M');
-    unsigned int socket = 0;
-    ASSERT_EQ(wq_bt_ota_connect(0x0000A1B2C3D4E5F6ull, &socket, message.get(), 0), 0);
-    EXPECT_EQ(message.all(), std::string(wq_message_size, 'M')) << "success writes no message";
-    const bytes expected_address = {0x20, 0x00, 0xF6, 0xE5, 0xD4, 0xC3, 0xB2, 0xA1, 0x00, 0x00,
-                                    0x03, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x80, 0x00,
-                                    0x00, 0x80, 0x5F, 0x9B, 0x34, 0xFB, 0x00, 0x00, 0x00, 0x00};
-    EXPECT_EQ(fake::last_connect_address(), expected_address);
-    EXPECT_EQ(fake::counts().sockets_closed, 0);
-    EXPECT_EQ(wq_bt_ota_disconnect(socket), 0);
-}
-
-// A failed kept connection gives back its socket but leaves the socket
-// layer started, as hosts written against this interface expect.
-TEST_F(BtConnectionTest, EachFailingStepOfTheSocketOpen) {
-    struct row {
-        fake::call failing;
-        int nth;
-        int error;
-        const char* message;
+// A kept connection, and each step of it failing: the socket is given back
+// but the socket layer stays started, as hosts written against this
+// interface expect; they end it with a disconnect, which returns 0 for any
+// socket value.
+TEST(BtConnection, KeptConnectionOutcomes) {
+    const auto step_fails = [](fake::call c, int nth, int error, const char* text) {
+        return outcome{text, failing(c, nth, error), 1, same(text), 0};
     };
-    const row rows[] = {
-        {fake::call::socket_open, 1, 10047, "Socket Call Failed"},
-        {fake::call::connect, 1, 10060, "Socket Call Failed: 10060"},
-        {fake::call::none, 0, 0, "Socket Call Failed: 10061"},  // nobody at the address
-        {fake::call::set_socket_option, 1, 10022, "Set Socket Option SO_RCVTIMEO Failed: 10022"},
-        {fake::call::set_socket_option, 2, 10055, "Set Socket Option SO_SNDBUF Failed: 10055"},
-        {fake::call::set_socket_option, 3, 10055, "Set Socket Option SO_RCVBUF Failed: 10055"},
-        {fake::call::wsa_startup, 1, 10091, "Winsock 2.2 opening error!"},
-    };
-    for (const row& r : rows) {
-        for (int language : {0, 1}) {
-            SCOPED_TRACE(std::string(r.message) + (language ? " (de)" : " (en)"));
-            fake::reset();
-            if (r.failing != fake::call::none) {
-                fake::bt_box(test_box_address);
-                fake::fail(r.failing, r.nth, r.error);
-            }
-            exact_buffer message(wq_message_size);
-            unsigned int socket = 0xDEAD;
-            EXPECT_EQ(wq_bt_ota_connect(test_box_address, &socket, message.get(), language), 1);
-            EXPECT_EQ(message.str(), r.message);
+    check_outcomes({
+        {"connected", [](fake::link&) {}, 0, earlier_message, 0},
+        {"nobody at the address", {}, 1, same("Socket Call Failed: 10061"), 0},
+        step_fails(fake::call::wsa_startup, 1, 10091, "Winsock 2.2 opening error!"),
+        step_fails(fake::call::socket_open, 1, 10047, "Socket Call Failed"),
+        step_fails(fake::call::connect, 1, 10060, "Socket Call Failed: 10060"),
+        step_fails(fake::call::set_socket_option, 1, 10022,
+                   "Set Socket Option SO_RCVTIMEO Failed: 10022"),
+        step_fails(fake::call::set_socket_option, 2, 10055,
+                   "Set Socket Option SO_SNDBUF Failed: 10055"),
+        step_fails(fake::call::set_socket_option, 3, 10055,
+                   "Set Socket Option SO_RCVBUF Failed: 10055"),
+    }, bt_test_box, [](char* message, int language) {
+        unsigned int socket = 0xDEAD;
+        const int status = wq_bt_ota_connect(test_box_address, &socket, message, language);
+        const fake::tally t = fake::counts();
+        if (status == 0) {
+            EXPECT_EQ(fake::last_connect_address(), box_socket_address);
+        } else {
             EXPECT_EQ(socket, 0xDEADu) << "no socket handed out";
-            const fake::tally t = fake::counts();
-            EXPECT_EQ(t.sockets_opened, t.sockets_closed);
-            EXPECT_EQ(t.cleanups, 0);
-            // The host ends that layer with a disconnect, which returns 0 for
-            // any socket value.
-            if (t.startups == 1) {
-                EXPECT_EQ(wq_bt_ota_disconnect(socket), 0);
-            }
-            expect_fake_clean();
         }
-    }
-    fake::reset();
+        EXPECT_EQ(t.sockets_closed, status == 0 ? 0 : t.sockets_opened);
+        EXPECT_EQ(t.cleanups, 0);
+        if (t.startups == 1) {
+            EXPECT_EQ(wq_bt_ota_disconnect(socket), 0);
+        }
+        return status;
+    });
 }
 
 // The connect check: the box found by the first device of exactly its name,

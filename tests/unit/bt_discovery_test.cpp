@@ -3,6 +3,7 @@
 // and socket layer. (The search by exact name is the connect check's.)
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -24,83 +25,103 @@ std::string slotted(const std::vector<std::string>& names, std::size_t size) {
     return list;
 }
 
-class BtDiscoveryTest : public FakePlatformTest {
-protected:
-    exact_buffer message{wq_message_size, 'M'};
-    unsigned int count = untouched_count;
-    // Lists the devices into a fresh list of `size` bytes; its bytes after.
-    std::string list_devices(std::size_t size, int expected_status, int language = 0) {
-        exact_buffer list(size);
-        count = untouched_count;
-        const int list_size = static_cast<int>(size);
-        EXPECT_EQ(wq_get_device_list(list.get(), list_size, &count, message.get(), language),
-                  expected_status);
-        return list.all();
+struct failure {
+    call failing;
+    int nth;
+    int error = 10050;
+};
+// The platform asks for a larger record `times` times in a row, without
+// naming a size (the record grows to a query record and the name's room).
+std::vector<failure> room_requests(int times) {
+    std::vector<failure> requests;
+    for (int nth = 1; nth <= times; ++nth) {
+        requests.push_back({call::lookup_next, nth, plat_wsaefault});
     }
+    return requests;
+}
+
+// The devices the platform knows, a list of `size` bytes, what fails, and
+// what the call makes of it; a message of nullptr: the buffer is untouched.
+struct listing {
+    const char* what;
+    std::vector<std::optional<std::string>> devices;  // nullopt: a device without a name
+    std::size_t size;
+    std::vector<failure> failures;
+    int status;
+    std::string list;
+    unsigned int count;
+    const char* message = nullptr;
+    std::vector<std::size_t> heap = {};  // block sizes asked for; empty: not checked
 };
 
-TEST_F(BtDiscoveryTest, NamedDevicesStandInSlotsInTheOrderReported) {
-    fake::add_known_device("Box A", 0x01);
-    fake::add_known_device(nullptr, 0x02);  // no name: neither listed nor counted
-    fake::add_known_device("Second box", 0x03);
-    fake::add_known_device("", 0x04);  // a name, though an empty one
-    fake::add_known_device("C", 0x05);
-    EXPECT_EQ(list_devices(160, 0), slotted({"Box A", "Second box", "", "C"}, 160));
-    EXPECT_EQ(count, 4u);
-    EXPECT_EQ(message.all(), std::string(wq_message_size, 'M')) << "success writes no message";
-}
+class BtDiscovery : public FakePlatformTest {};
 
-// The record grows to the size the platform asks for, never below a query
-// record, and the device is fetched again; names are cut to their slot.
-TEST_F(BtDiscoveryTest, ALongNameGrowsTheRecordAndIsCutToItsSlot) {
+TEST_F(BtDiscovery, Listings) {
+    using devices = std::vector<std::optional<std::string>>;
+    const devices two = {"Box", "Other"}, four = {"d0", "d1", "d2", "d3"};
     const std::string long_name = std::string(40, 'L') + std::string(160, 'x');
-    fake::add_known_device(std::string(slot, 'E').c_str(), 0x01);
-    fake::add_known_device(long_name.c_str(), 0x02);
-    EXPECT_EQ(list_devices(70, 0),
-              std::string(slot, 'E') + std::string(slot, 'L') + std::string(6, '\0'));
-    EXPECT_EQ(count, 2u);
-    EXPECT_EQ(fake::heap_requests(), (std::vector<std::size_t>{120, 120 + 32 + 1, 120 + 200 + 1}));
-
-    fake::reset();
-    fake::add_known_device("A", 0x01);
-    fake::fail(call::lookup_next, 1, plat_wsaefault);  // asks without naming a larger size
-    EXPECT_EQ(list_devices(64, 0), slotted({"A"}, 64));
-    EXPECT_EQ(fake::heap_requests(), (std::vector<std::size_t>{120, 120, 122}));
-}
-
-// A platform may ask for room a few times for one device; one that asks
-// again and again is given up on.
-TEST_F(BtDiscoveryTest, RequestsForRoomWithoutEndFailTheLookup) {
-    const std::pair<int, int> rows[] = {{4, 0}, {30, 1}};  // requests for room, status
-    for (const auto& [requests, status] : rows) {
-        fake::reset();
-        fake::add_known_device("A", 0x01);
-        for (int nth = 1; nth <= requests; ++nth) {
-            fake::fail(call::lookup_next, nth, plat_wsaefault);
+    const std::string zeros(64, '\0'), untouched(64, 'X'), first = slotted({"Box"}, 64);
+    const char* lookup_error = "Lookup Service Error";
+    const listing listings[] = {
+        {"named devices in the order reported", {"Box A", std::nullopt, "Second box", "", "C"},
+         160, {}, 0, slotted({"Box A", "Second box", "", "C"}, 160), 4},
+        {"beyond the last whole slot", four, 64, {}, 0, slotted({"d0", "d1"}, 64), 2},
+        {"a partial slot stays zero", four, 95, {}, 0, slotted({"d0", "d1"}, 95), 2},
+        {"a failure after the slots are full", four, 64, {{call::lookup_next, 5}}, 1,
+         slotted({"d0", "d1"}, 64), untouched_count, lookup_error},
+        // The record grows to what the platform asks for, never below a
+        // query record, and the device is fetched again; names are cut to
+        // their slot.
+        {"a long name", {std::string(slot, 'E'), long_name}, 70, {}, 0,
+         std::string(slot, 'E') + std::string(slot, 'L') + std::string(6, '\0'), 2, nullptr,
+         {120, 120 + 32 + 1, 120 + 200 + 1}},
+        // Eight growths for one result at most: "A" itself asks for one.
+        {"room asked for seven times", {"A"}, 64, room_requests(7), 0, slotted({"A"}, 64), 1,
+         nullptr, {120, 120, 120, 120, 120, 120, 120, 120, 122}},
+        {"room asked for without end", {"A"}, 64, room_requests(8), 1, zeros, untouched_count,
+         lookup_error},
+        {"socket layer", two, 64, {{call::wsa_startup, 1}}, 1, untouched, untouched_count,
+         "Winsock 2.2 opening error!"},
+        {"first allocation", two, 64, {{call::heap_alloc, 1}}, 1, untouched, untouched_count,
+         "Memory Allocation Error"},
+        {"begin", two, 64, {{call::lookup_begin, 1}}, 1, untouched, untouched_count,
+         "Lookup Service Begin Error"},
+        {"next", two, 64, {{call::lookup_next, 1}}, 1, zeros, untouched_count, lookup_error},
+        {"next after a device", two, 64, {{call::lookup_next, 3}}, 1, first, untouched_count,
+         lookup_error},
+        {"growing allocation", two, 64, {{call::heap_alloc, 2}}, 1, zeros, untouched_count,
+         "Memory Allocation Error"},
+    };
+    for (const listing& l : listings) {
+        for (int language : {0, 1}) {
+            SCOPED_TRACE(l.what);
+            fake::reset();
+            std::uint64_t address = 0;
+            for (const auto& name : l.devices) {
+                fake::add_known_device(name ? name->c_str() : nullptr, ++address);
+            }
+            for (const failure& f : l.failures) fake::fail(f.failing, f.nth, f.error);
+            exact_buffer list(l.size), message(wq_message_size, 'M');
+            unsigned int count = untouched_count;
+            EXPECT_EQ(wq_get_device_list(list.get(), static_cast<int>(l.size), &count,
+                                         message.get(), language),
+                      l.status);
+            EXPECT_EQ(list.all(), l.list);
+            EXPECT_EQ(count, l.count);
+            EXPECT_EQ(l.message ? message.str() : message.all(),
+                      l.message ? l.message : std::string(wq_message_size, 'M'));
+            if (!l.heap.empty()) {
+                EXPECT_EQ(fake::heap_requests(), l.heap);
+            }
+            expect_fake_clean();
         }
-        const std::string list = list_devices(64, status);
-        EXPECT_EQ(list, status == 0 ? slotted({"A"}, 64) : std::string(64, '\0'));
-        expect_fake_clean();
     }
-    EXPECT_EQ(message.str(), "Lookup Service Error");
 }
 
-// Devices beyond the last whole slot are dropped, but the walk runs to its
-// end: a failure after the slots are full still fails the call.
-TEST_F(BtDiscoveryTest, DevicesBeyondTheLastWholeSlotAreDropped) {
-    for (const char* name : {"d0", "d1", "d2", "d3"}) fake::add_known_device(name, 0x01);
-    for (std::size_t size : {std::size_t{64}, std::size_t{95}}) {
-        EXPECT_EQ(list_devices(size, 0), slotted({"d0", "d1"}, size)) << size;
-        EXPECT_EQ(count, 2u);
-    }
-    fake::fail(call::lookup_next, 5, 10050);  // one growth, then d0 to d3
-    list_devices(64, 1);
-    EXPECT_EQ(count, untouched_count);
-    EXPECT_EQ(message.str(), "Lookup Service Error");
-}
-
-TEST_F(BtDiscoveryTest, ListsWithoutRoomAreLeftAlone) {
+TEST_F(BtDiscovery, ListsWithoutRoomAreLeftAlone) {
     fake::add_known_device("A", 0x01);
+    exact_buffer message(wq_message_size);
+    unsigned int count = untouched_count;
     for (int size : {0, -64}) {
         exact_buffer list(1);
         EXPECT_EQ(wq_get_device_list(list.get(), size, &count, message.get(), 0), 0);
@@ -110,42 +131,6 @@ TEST_F(BtDiscoveryTest, ListsWithoutRoomAreLeftAlone) {
     count = untouched_count;
     EXPECT_EQ(wq_get_device_list(nullptr, 64, &count, message.get(), 0), 0);
     EXPECT_EQ(count, 0u);
-}
-
-// Each failure, and what the list holds by then.
-enum class list_state { untouched, zeroed, first_stored };
-struct lookup_failure {
-    const char* what;
-    call failing;
-    int nth;
-    const char* message;
-    list_state list;
-};
-const lookup_failure lookup_failures[] = {
-    {"socket layer", call::wsa_startup, 1, "Winsock 2.2 opening error!", list_state::untouched},
-    {"first allocation", call::heap_alloc, 1, "Memory Allocation Error", list_state::untouched},
-    {"begin", call::lookup_begin, 1, "Lookup Service Begin Error", list_state::untouched},
-    {"next", call::lookup_next, 1, "Lookup Service Error", list_state::zeroed},
-    {"next after a device", call::lookup_next, 3, "Lookup Service Error", list_state::first_stored},
-    {"growing allocation", call::heap_alloc, 2, "Memory Allocation Error", list_state::zeroed},
-};
-
-TEST_F(BtDiscoveryTest, ListFailuresReportAndGiveEverythingBack) {
-    const std::string expected_list[] = {std::string(64, 'X'), std::string(64, '\0'),
-                                         slotted({"Box"}, 64)};
-    for (const lookup_failure& f : lookup_failures) {
-        for (int language : {0, 1}) {
-            SCOPED_TRACE(f.what);
-            fake::reset();
-            fake::add_known_device("Box", 0x01);
-            fake::add_known_device("Other", 0x02);
-            fake::fail(f.failing, f.nth, 10050);
-            EXPECT_EQ(list_devices(64, 1, language), expected_list[static_cast<int>(f.list)]);
-            EXPECT_EQ(message.str(), f.message);
-            EXPECT_EQ(count, untouched_count);
-            expect_fake_clean();
-        }
-    }
 }
 
 }  // namespace
