@@ -244,48 +244,38 @@ protected:
     }
 };
 
-TEST_F(BtReceiveTest, FramedReceiveCases) {
+// The status is 1 when a frame arrived.
+TEST(BtReceive, FramedReceiveCases) {
     struct row {
-        const char* what;
-        box_script box;
+        outcome expected;
         int attempts;
-        int result;
         std::string payload;
-        std::string message;
-        std::int64_t virtual_ms;
     };
     const auto sends = [](const bytes& first, const bytes& later = {}, std::int64_t after_ms = 0) {
         return [=](fake::link& box) { box.reply(first).reply(later, after_ms); };
     };
-    const std::string timeout = read_timeout.english;
     const box_script split = sends(fake::text("$$AB"), fake::text("CD##"), 250);
-    const row rows[] = {
-        {"junk before", sends(fake::text("ab") + frame("BTCONN_ACK")), 10, 1, "BTCONN_ACK", "", 0},
-        {"inner dollar dropped", sends(fake::text("$$XY$Z##")), 10, 1, "XYZ", "", 0},
-        {"single hash cuts", sends(fake::text("$$XY#Z##")), 10, 1, "XY", "", 0},
-        {"lone dollar", sends(fake::text("$x$$OK##")), 10, 1, "OK", "", 0},
-        {"silent box", sends({}), 10, 0, "", timeout, 1000},
-        {"assembled across time-outs", split, 10, 1, "ABCD", "", 250},
-        {"frame too late", split, 2, 0, "AB", timeout, 200},
-        {"link closed ends at once",
-         [](fake::link& box) { box.reply(fake::text("$$AB")).hang_up(30); }, 10, 0, "AB",
-         "Read Overflow", 30},
-        {"zero attempts", sends(frame("OK")), 0, 0, "", "MMMM", 0},
+    const std::vector<row> rows = {
+        {{"junk before", sends(fake::text("ab") + frame("BTCONN_ACK")), 1, no_message, 0}, 10,
+         "BTCONN_ACK"},
+        {{"inner dollar dropped", sends(fake::text("$$XY$Z##")), 1, no_message, 0}, 10, "XYZ"},
+        {{"single hash cuts", sends(fake::text("$$XY#Z##")), 1, no_message, 0}, 10, "XY"},
+        {{"lone dollar", sends(fake::text("$x$$OK##")), 1, no_message, 0}, 10, "OK"},
+        {{"silent box", sends({}), 0, read_timeout, 1000}, 10, ""},
+        {{"assembled across time-outs", split, 1, no_message, 250}, 10, "ABCD"},
+        {{"frame too late", split, 0, read_timeout, 200}, 2, "AB"},
+        {{"link closed ends at once",
+          [](fake::link& box) { box.reply(fake::text("$$AB")).hang_up(30); }, 0, read_overflow,
+          30}, 10, "AB"},
+        {{"zero attempts", sends(frame("OK")), 0, earlier_message, 0}, 0, ""},
     };
-    for (const row& r : rows) {
-        SCOPED_TRACE(r.what);
-        fake::reset();
-        const unsigned int socket = open(r.box);
-        std::memset(message.get(), 0, wq_message_size);
-        std::memcpy(message.get(), "MMMM", 4);
+    check_rows(rows, bt_test_box, [](const row& r, char* message, int language) {
         unsigned char payload[32] = {};
-        EXPECT_EQ(receive(socket, payload, sizeof payload, r.attempts), r.result);
+        const int result = bt_receive_bytes(open_test_socket(), payload, sizeof payload,
+                                            r.attempts, message, language);
         EXPECT_EQ(std::string(reinterpret_cast<char*>(payload)), r.payload);
-        EXPECT_EQ(message.str(), r.message);
-        EXPECT_EQ(fake::now_ms(), r.virtual_ms);
-        bt_end_kept_connection(socket);
-        expect_fake_clean();
-    }
+        return result;
+    }, host_link::kept);
 }
 
 // The frame ends at its second '#'; what follows stays for the next

@@ -1,6 +1,7 @@
 // The usage-setting count and the usage-settings block over Bluetooth.
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -30,10 +31,10 @@ TEST(BtUsageSettings, CountOutcomes) {
     };
     for (const outcome& failure : with_connection_failures({})) rows.push_back({failure});
     check_rows(rows, bt_test_box, [](const row& r, char* message, int language) {
-        exact_value<unsigned int> count(untouched_count);
+        const auto count = std::make_unique<unsigned int>(untouched_count);
         const int status =
             wq_bt_get_usage_setting_cnt(test_box_address, count.get(), message, language);
-        EXPECT_EQ(count.value(), r.count);
+        EXPECT_EQ(*count, r.count);
         return status;
     });
 }

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -115,9 +116,9 @@ TEST(BtBattery, LevelOutcomes) {
         rows.push_back({failure, untouched_level});
     }
     check_rows(rows, bt_test_box, [](const row& r, char* message, int language) {
-        exact_value<int> level(untouched_level);
+        const auto level = std::make_unique<int>(untouched_level);
         const int status = wq_bt_read_batt(test_box_address, level.get(), message, language);
-        EXPECT_EQ(level.value(), r.level);
+        EXPECT_EQ(*level, r.level);
         return status;
     });
 }

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
 #include <string>
 #include <tuple>
 #include <utility>
@@ -159,9 +160,9 @@ TEST(SerialUsageLog, EntryCountOutcomes) {
         {"three bytes, then four fresh ones: the failure stays reported",
          answers_later({9, 9, 9}, {4, 3, 2, 1}), 0, not_read, 300},
     }, com1, [](char* message, int language) {
-        exact_value<unsigned int> count(77);
+        const auto count = std::make_unique<unsigned int>(77);
         const int status = wq_use_data_req(held_port(), count.get(), message, language);
-        EXPECT_EQ(count.value(), status == 0 ? 0x01020304u : 77u) << "written only on success";
+        EXPECT_EQ(*count, status == 0 ? 0x01020304u : 77u) << "written only on success";
         return status;
     }, host_link::kept);
 }
@@ -219,9 +220,9 @@ TEST(BtUsageData, EntryCountOutcomes) {
           bt_send_failed("'Use Data Entry Count'", 10054), 0}, 0xDEAD},
     };
     check_rows(rows, bt_test_box, [](const row& r, char* message, int language) {
-        exact_value<unsigned int> count(0xDEAD);
+        const auto count = std::make_unique<unsigned int>(0xDEAD);
         const int status = wq_bt_use_data_req(open_test_socket(), count.get(), message, language);
-        EXPECT_EQ(count.value(), r.count);
+        EXPECT_EQ(*count, r.count);
         return status;
     }, host_link::kept);
 }
