@@ -27,11 +27,10 @@ bytes with_zero(std::string_view characters);  // the text and one zero byte
 bytes repeat(unsigned char value, std::size_t count);
 bytes operator+(bytes left, const bytes& right);
 
-// The calls a test can make fail; `none` stands for no failure in a table.
+// The calls a test can make fail.
 enum class call {
     flush_file_buffers, set_comm_timeouts, get_comm_state, set_comm_state, write_file, heap_alloc,
-    wsa_startup, lookup_begin, lookup_next, socket_open, connect, set_socket_option, send,
-    none
+    wsa_startup, lookup_begin, lookup_next, socket_open, connect, set_socket_option, send
 };
 
 // Forgets every script, failure, counter and the clock (back to 0 ms).

@@ -1,6 +1,7 @@
 // The usage-setting count and the usage-settings block over Bluetooth.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -39,8 +40,19 @@ TEST(BtUsageSettings, CountOutcomes) {
     });
 }
 
+// The work buffer of a block's transfer: buffer_size bytes, once the
+// socket layer started. Sizes it cannot safely serve are refused before any
+// socket is opened, like a buffer the heap cannot give; nothing is allocated.
+const expected_message refused = same("Mem-Alloc Fail.");
+const box_script nothing = [](fake::link&) {};
+void expect_work_buffers(std::size_t count, int buffer_size) {
+    const std::size_t asked = fake::counts().startups ? count : 0;
+    EXPECT_EQ(fake::heap_requests(),
+              std::vector<std::size_t>(asked, static_cast<std::size_t>(buffer_size)));
+}
+
 // The host's buffer is zeroed over buffer_size bytes and receives the first
-// data_size bytes of the block; the work buffer is buffer_size bytes.
+// data_size bytes of the block.
 TEST(BtUsageSettings, ReadOutcomes) {
     const box_script block = answers_tag("BTUSET_RBG", frame("ABCDEFGHIJ"));
     const expected_message read = {"Read Usage Settings Success!",
@@ -50,7 +62,9 @@ TEST(BtUsageSettings, ReadOutcomes) {
         int buffer_size;
         int data_size;
         bytes settings;  // all buffer_size bytes afterwards
+        std::size_t work_buffers = 1;
     };
+    const bytes untouched = fake::repeat('S', 8);
     std::vector<row> rows = {
         {{"block", block, 0, read, 100}, 16, 8, fake::text("ABCDEFGH") + fake::repeat(0, 8)},
         {{"payload cut to the buffer", block, 0, read, 100}, 8, 8,
@@ -59,18 +73,19 @@ TEST(BtUsageSettings, ReadOutcomes) {
          fake::repeat(0, 8)},
         {{"send fails", failing(fake::call::send, 1, 10054), 1,
           same("Send BT_USESETT_RBEGIN_WORD Failed: 10054"), 0}, 8, 4, fake::repeat(0, 8)},
+        {{"more data than buffer", nothing, 1, refused, 0, 0}, 8, 9, untouched, 0},
+        {{"negative buffer size", nothing, 1, refused, 0, 0}, -1, 0, {}, 0},
+        {{"heap exhausted", failing(fake::call::heap_alloc), 1, refused, 0, 0}, 8, 4, untouched},
     };
     for (const outcome& failure : with_connection_failures({})) {
-        rows.push_back({failure, 8, 4, fake::repeat('S', 8)});
+        rows.push_back({failure, 8, 4, untouched});
     }
     check_rows(rows, bt_test_box, [](const row& r, char* message, int language) {
-        exact_buffer settings(static_cast<std::size_t>(r.buffer_size), 'S');
+        exact_buffer settings(static_cast<std::size_t>(std::max(r.buffer_size, 0)), 'S');
         const int status = wq_bt_read_usage_settings(test_box_address, r.buffer_size, r.data_size,
                                                      settings.get(), message, language);
         EXPECT_EQ(settings.all(), std::string(r.settings.begin(), r.settings.end()));
-        if (fake::counts().startups) {
-            EXPECT_EQ(fake::heap_requests(), std::vector<std::size_t>{std::size_t(r.buffer_size)});
-        }
+        expect_work_buffers(r.work_buffers, r.buffer_size);
         return status;
     });
 }
@@ -86,65 +101,40 @@ TEST(BtUsageSettings, WriteOutcomes) {
     const auto answered = [](const bytes& reply) { return answers_tag("BTUSET_WRQ", reply); };
     const expected_message invalid_request = same("Invalid WRITE USAGE SETTING REQ response.");
     const expected_message invalid_done = same("Invalid WRITE USAGE SETTING DONE response.");
-    check_outcomes(with_connection_failures({
-        {"written", leave(frame("BTUSET_WAC"), frame("BTUSET_WDN")), 0, no_message, 20, 2},
-        {"box busy", answered(frame("BTBUSY_XXX")), 1,
-         {"Write setting denied. Reason: in-use.",
-          "Schreibeinstellung verweigert. Grund: In Gebrauch."}, 10, 1},
-        {"leave plus a character", answered(frame("BTUSET_WACX")), 1, invalid_request, 10, 1},
-        {"no leave", answered({}), 1, read_timeout, 10 + 10 * 100, 1},
-        {"request not sent", failing(fake::call::send, 1, 10054), 1,
-         bt_send_failed("WRITE USAGE SETTING REQ", 10054), 0},
-        {"block not sent",
-         [&](fake::link& box) {
-             answered(frame("BTUSET_WAC"))(box);
-             fake::fail(fake::call::send, 2, 10054);
-         }, 1, bt_send_failed("USAGE SETTINGS", 10054), 10},
-        {"block not confirmed", leave(frame("BTUSET_WAC")), 1, read_timeout, 20 + 10 * 100},
-        {"busy after the block", leave(frame("BTUSET_WAC"), frame("BTBUSY_XXX")), 1, invalid_done,
-         20},
-    }), bt_test_box, [&](char* message, int language) {
-        exact_buffer settings(block.size());
-        std::copy(block.begin(), block.end(), settings.get());
-        const int status = wq_bt_write_usage_settings(
-            test_box_address, static_cast<int>(block.size()), 9, settings.get(), message, language);
-        if (fake::counts().startups) {
-            EXPECT_EQ(fake::heap_requests(), std::vector<std::size_t>{9});
-        }
-        return status;
-    });
-}
-
-// Sizes the work buffer cannot safely serve are refused before any socket
-// is opened, like a buffer the heap cannot give; nothing is allocated.
-TEST(BtUsageSettings, RefusedWorkBuffers) {
     struct row {
         outcome expected;
-        bool write;
-        int data_size;
-        int buffer_size;
-        std::size_t allocations = 0;
+        int data_size = 5;  // the block's
+        int buffer_size = 9;
+        std::size_t work_buffers = 1;
     };
-    const expected_message refused = same("Mem-Alloc Fail.");
-    const auto nothing = [](fake::link&) {};
-    const box_script heap_exhausted = failing(fake::call::heap_alloc);
-    const std::vector<row> rows = {
-        {{"read, more data than buffer", nothing, 1, refused, 0, 0}, false, 9, 8},
-        {{"read, negative buffer size", nothing, 1, refused, 0, 0}, false, 0, -1},
-        {{"read, heap exhausted", heap_exhausted, 1, refused, 0, 0}, false, 4, 8, 1},
-        {{"write, no room for the markers", nothing, 1, refused, 0, 0}, true, 8, 11},
-        {{"write, negative data size", nothing, 1, refused, 0, 0}, true, -2, 8},
+    std::vector<row> rows = {
+        {{"written", leave(frame("BTUSET_WAC"), frame("BTUSET_WDN")), 0, no_message, 20, 2}},
+        {{"box busy", answered(frame("BTBUSY_XXX")), 1,
+          {"Write setting denied. Reason: in-use.",
+           "Schreibeinstellung verweigert. Grund: In Gebrauch."}, 10, 1}},
+        {{"leave plus a character", answered(frame("BTUSET_WACX")), 1, invalid_request, 10, 1}},
+        {{"no leave", answered({}), 1, read_timeout, 10 + 10 * 100, 1}},
+        {{"request not sent", failing(fake::call::send, 1, 10054), 1,
+          bt_send_failed("WRITE USAGE SETTING REQ", 10054), 0}},
+        {{"block not sent",
+          [&](fake::link& box) {
+              answered(frame("BTUSET_WAC"))(box);
+              fake::fail(fake::call::send, 2, 10054);
+          }, 1, bt_send_failed("USAGE SETTINGS", 10054), 10}},
+        {{"block not confirmed", leave(frame("BTUSET_WAC")), 1, read_timeout, 20 + 10 * 100}},
+        {{"busy after the block", leave(frame("BTUSET_WAC"), frame("BTBUSY_XXX")), 1,
+          invalid_done, 20}},
+        {{"no room for the markers", nothing, 1, refused, 0, 0}, 5, 8, 0},
+        {{"negative data size", nothing, 1, refused, 0, 0}, -2, 8, 0},
     };
-    check_rows(rows, bt_test_box, [](const row& r, char* message, int language) {
-        exact_buffer settings(16, 'S');
-        const int status =
-            r.write ? wq_bt_write_usage_settings(test_box_address, r.data_size, r.buffer_size,
-                                                 settings.get(), message, language)
-                    : wq_bt_read_usage_settings(test_box_address, r.buffer_size, r.data_size,
-                                                settings.get(), message, language);
-        EXPECT_EQ(settings.all(), std::string(16, 'S'));
-        EXPECT_EQ(fake::heap_requests().size(), r.allocations);
-        EXPECT_EQ(fake::counts().sockets_opened, 0);
+    for (const outcome& failure : with_connection_failures({})) rows.push_back({failure});
+    check_rows(rows, bt_test_box, [&](const row& r, char* message, int language) {
+        exact_buffer settings(block.size());
+        std::copy(block.begin(), block.end(), settings.get());
+        const int status = wq_bt_write_usage_settings(test_box_address, r.data_size,
+                                                      r.buffer_size, settings.get(), message,
+                                                      language);
+        expect_work_buffers(r.work_buffers, r.buffer_size);
         return status;
     });
 }
