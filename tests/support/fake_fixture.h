@@ -21,7 +21,7 @@ using fake::bytes;
 
 // The script was kept and everything obtained was given back.
 inline void expect_fake_clean() {
-    for (const std::string& error : fake::errors()) ADD_FAILURE() << error;
+    for (const std::string& error : fake::seen().errors) ADD_FAILURE() << error;
     EXPECT_TRUE(fake::balanced()) << "a port, socket, lookup, heap block or start-up leaked";
 }
 
@@ -120,10 +120,10 @@ inline void check_outcomes(const std::vector<outcome>& rows, fake::link& (*box_l
             if (after == host_link::released) {
                 expect_fake_clean();
             } else {
-                const fake::tally t = fake::counts();
+                const fake::record t = fake::seen();
                 EXPECT_EQ(t.ports_closed + t.sockets_closed + t.cleanups, 0)
                     << "the host's link was closed";
-                for (const std::string& error : fake::errors()) ADD_FAILURE() << error;
+                for (const std::string& error : fake::seen().errors) ADD_FAILURE() << error;
             }
         }
     }

@@ -55,11 +55,7 @@ struct state {
     plat_socket next_socket = 0x200;
     plat_lookup_handle next_lookup = 0x300;
     int last_error = 0;
-    tally counters;
-    std::vector<std::string> errors;
-    std::vector<std::string> open_attempts;
-    bytes last_connect_address;
-    std::vector<std::size_t> heap_requests;
+    record seen;
 };
 
 state& the() {
@@ -67,7 +63,7 @@ state& the() {
     return instance;
 }
 
-void note_error(const std::string& what) { the().errors.push_back(what); }
+void note_error(const std::string& what) { the().seen.errors.push_back(what); }
 
 // The failure injected into this call of `c`, if any.
 std::optional<failure> injected(call c) {
@@ -128,14 +124,6 @@ link* take_script(const std::string& name) {
 
 // ---- test helpers ------------------------------------------------------------
 
-bytes text(std::string_view characters) { return bytes(characters.begin(), characters.end()); }
-bytes with_zero(std::string_view characters) { return text(characters) + bytes{0}; }
-bytes repeat(unsigned char value, std::size_t count) { return bytes(count, value); }
-bytes operator+(bytes left, const bytes& right) {
-    left.insert(left.end(), right.begin(), right.end());
-    return left;
-}
-
 void reset() {
     for (void* block : the().heap_blocks) std::free(block);
     the() = state{};
@@ -158,19 +146,14 @@ void add_known_device(const char* name, std::uint64_t address) {
 }
 
 void next_handle(plat_handle value) { the().next_handle = value; }
-tally counts() { return the().counters; }
+const record& seen() { return the().seen; }
 
 bool balanced() {
-    const tally& t = the().counters;
+    const record& t = the().seen;
     return t.ports_opened == t.ports_closed && t.startups == t.cleanups &&
            t.sockets_opened == t.sockets_closed && t.heap_allocs == t.heap_frees &&
            t.lookups_begun == t.lookups_ended;
 }
-
-std::vector<std::string> errors() { return the().errors; }
-std::vector<std::string> open_attempts() { return the().open_attempts; }
-bytes last_connect_address() { return the().last_connect_address; }
-std::vector<std::size_t> heap_requests() { return the().heap_requests; }
 
 // ---- the scripted link ---------------------------------------------------------
 
@@ -230,13 +213,13 @@ using namespace fake;
 
 plat_handle plat_create_file(const char* device_name) {
     state& s = the();
-    s.open_attempts.emplace_back(device_name);
+    s.seen.open_attempts.emplace_back(device_name);
     fake::link* session = take_script(device_name);
     if (!session) return plat_invalid_handle;
     const plat_handle handle = s.next_handle;
     s.next_handle += 4;
     s.ports[handle] = open_port{session};
-    ++s.counters.ports_opened;
+    ++s.seen.ports_opened;
     return handle;
 }
 
@@ -292,7 +275,7 @@ bool plat_read_file(plat_handle handle, void* buffer, std::uint32_t count, std::
 bool plat_close_handle(plat_handle handle) {
     state& s = the();
     if (s.ports.erase(handle) == 0) return false;
-    ++s.counters.ports_closed;
+    ++s.seen.ports_closed;
     return true;
 }
 
@@ -303,12 +286,12 @@ void plat_sleep_s(std::uint32_t seconds) { the().clock_ms += std::int64_t{second
 
 void* plat_heap_alloc(std::size_t bytes) {
     state& s = the();
-    s.heap_requests.push_back(bytes);
+    s.seen.heap_requests.push_back(bytes);
     if (injected(call::heap_alloc)) return nullptr;
     void* block = std::calloc(1, bytes ? bytes : 1);
     if (!block) return nullptr;
     s.heap_blocks.insert(block);
-    ++s.counters.heap_allocs;
+    ++s.seen.heap_allocs;
     return block;
 }
 
@@ -320,7 +303,7 @@ void plat_heap_free(void* block) {
         return;
     }
     std::free(block);
-    ++s.counters.heap_frees;
+    ++s.seen.heap_frees;
 }
 
 // ---- socket layer ----------------------------------------------------------------
@@ -328,14 +311,14 @@ void plat_heap_free(void* block) {
 int plat_wsa_startup(std::uint16_t version) {
     if (const auto f = injected(call::wsa_startup)) return f->error;
     if (version != 0x0202) note_error("WSAStartup asked for a version other than 2.2");
-    ++the().counters.startups;
+    ++the().seen.startups;
     return 0;
 }
 
 int plat_wsa_cleanup() {
     state& s = the();
-    if (s.counters.cleanups >= s.counters.startups) note_error("WSACleanup without WSAStartup");
-    ++s.counters.cleanups;
+    if (s.seen.cleanups >= s.seen.startups) note_error("WSACleanup without WSAStartup");
+    ++s.seen.cleanups;
     return 0;
 }
 
@@ -353,7 +336,7 @@ int plat_lookup_begin(void* record, std::uint32_t flags, plat_lookup_handle* han
     if (flags != 0x0112) note_error("lookup begun with flags other than 0x0112");
     *handle = s.next_lookup++;
     s.lookups[*handle] = 0;
-    ++s.counters.lookups_begun;
+    ++s.seen.lookups_begun;
     return 0;
 }
 
@@ -380,7 +363,7 @@ int plat_lookup_next(plat_lookup_handle handle, std::uint32_t flags, std::uint32
 int plat_lookup_end(plat_lookup_handle handle) {
     state& s = the();
     if (s.lookups.erase(handle) == 0) return fail_with(wsa_invalid_handle);
-    ++s.counters.lookups_ended;
+    ++s.seen.lookups_ended;
     return 0;
 }
 
@@ -395,15 +378,15 @@ plat_socket plat_socket_open() {
         s.last_error = f->error;
         return plat_invalid_socket;
     }
-    if (s.counters.startups <= s.counters.cleanups) note_error("socket() without WSAStartup");
+    if (s.seen.startups <= s.seen.cleanups) note_error("socket() without WSAStartup");
     const plat_socket socket = s.next_socket++;
     s.sockets[socket] = open_socket{};
-    ++s.counters.sockets_opened;
+    ++s.seen.sockets_opened;
     return socket;
 }
 
 int plat_connect(plat_socket socket, const unsigned char address[bth_address_size]) {
-    the().last_connect_address.assign(address, address + bth_address_size);
+    the().seen.last_connect_address.assign(address, address + bth_address_size);
     if (const auto f = injected(call::connect)) return fail_with(f->error);
     open_socket* open = socket_of(socket);
     if (!open) return fail_with(wsaenotsock);
@@ -460,6 +443,6 @@ int plat_recv(plat_socket socket, void* buffer, int length) {
 int plat_close_socket(plat_socket socket) {
     state& s = the();
     if (s.sockets.erase(socket) == 0) return fail_with(wsaenotsock);
-    ++s.counters.sockets_closed;
+    ++s.seen.sockets_closed;
     return 0;
 }

@@ -22,10 +22,15 @@ namespace fake {
 
 using bytes = std::vector<unsigned char>;
 
-bytes text(std::string_view characters);       // without a terminator
-bytes with_zero(std::string_view characters);  // the text and one zero byte
-bytes repeat(unsigned char value, std::size_t count);
-bytes operator+(bytes left, const bytes& right);
+// Byte strings join with +; a text's bytes come without its terminator, or
+// with one zero byte (with_zero).
+inline bytes operator+(bytes left, const bytes& right) {
+    left.insert(left.end(), right.begin(), right.end());
+    return left;
+}
+inline bytes text(std::string_view characters) { return {characters.begin(), characters.end()}; }
+inline bytes with_zero(std::string_view characters) { return text(characters) + bytes{0}; }
+inline bytes repeat(unsigned char value, std::size_t count) { return bytes(count, value); }
 
 // The calls a test can make fail.
 enum class call {
@@ -101,25 +106,21 @@ void add_known_device(const char* name, std::uint64_t address);
 // The next serial handle the fake hands out.
 void next_handle(plat_handle value);
 
-struct tally {
+// What the library did, as far as the tests look at it.
+struct record {
     int ports_opened = 0, ports_closed = 0;
     int startups = 0, cleanups = 0;  // successful WSAStartup calls, and WSACleanup
     int sockets_opened = 0, sockets_closed = 0;
     int heap_allocs = 0, heap_frees = 0;  // successful allocations, and frees
     int lookups_begun = 0, lookups_ended = 0;
+    std::vector<std::string> errors;         // script mismatches and misuse
+    std::vector<std::string> open_attempts;  // device names to open, in order, opened or not
+    bytes last_connect_address;              // the 30 bytes of the last connect
+    std::vector<std::size_t> heap_requests;  // block sizes asked for, in order
 };
-tally counts();
+const record& seen();
 // True when every port, socket, lookup, heap block and start-up that was
 // obtained has been given back.
 bool balanced();
-
-// Script mismatches and misuse seen so far (empty when all went as scripted).
-std::vector<std::string> errors();
-// Device names passed to the open call, in order, successful or not.
-std::vector<std::string> open_attempts();
-// The 30-byte address of the last connect.
-bytes last_connect_address();
-// Heap block sizes requested, in order.
-std::vector<std::size_t> heap_requests();
 
 }  // namespace fake

@@ -45,9 +45,9 @@ TEST(BtConnection, KeptConnectionOutcomes) {
     }, bt_test_box, [](char* message, int language) {
         unsigned int socket = 0xDEAD;
         const int status = wq_bt_ota_connect(test_box_address, &socket, message, language);
-        const fake::tally t = fake::counts();
+        const fake::record t = fake::seen();
         if (status == 0) {
-            EXPECT_EQ(fake::last_connect_address(), box_socket_address);
+            EXPECT_EQ(fake::seen().last_connect_address, box_socket_address);
         } else {
             EXPECT_EQ(socket, 0xDEADu) << "no socket handed out";
         }
@@ -204,7 +204,7 @@ TEST_F(BtDiscovery, Listings) {
             EXPECT_EQ(l.message ? message.str() : message.all(),
                       l.message ? l.message : std::string(wq_message_size, 'M'));
             if (!l.heap.empty()) {
-                EXPECT_EQ(fake::heap_requests(), l.heap);
+                EXPECT_EQ(fake::seen().heap_requests, l.heap);
             }
             expect_fake_clean();
         }

@@ -46,8 +46,8 @@ TEST(BtUsageSettings, CountOutcomes) {
 const expected_message refused = same("Mem-Alloc Fail.");
 const box_script nothing = [](fake::link&) {};
 void expect_work_buffers(std::size_t count, int buffer_size) {
-    const std::size_t asked = fake::counts().startups ? count : 0;
-    EXPECT_EQ(fake::heap_requests(),
+    const std::size_t asked = fake::seen().startups ? count : 0;
+    EXPECT_EQ(fake::seen().heap_requests,
               std::vector<std::size_t>(asked, static_cast<std::size_t>(buffer_size)));
 }
 

@@ -43,7 +43,7 @@ TEST_F(SerialPortTest, HandleCrossesTheHostInterfaceBySignExtension) {
     EXPECT_EQ(handle, static_cast<int>(0x80000010u));
     EXPECT_EQ(message.str(), "");
     EXPECT_EQ(wq_force_close_handle(0, nullptr, 0, handle), 0);
-    EXPECT_EQ(fake::counts().ports_closed, 1) << "the handle must widen back to the port's";
+    EXPECT_EQ(fake::seen().ports_closed, 1) << "the handle must widen back to the port's";
     EXPECT_EQ(wq_force_close_handle(0, nullptr, 0, 77), 0) << "not an open handle: still 0";
 }
 
@@ -53,7 +53,7 @@ TEST_F(SerialPortTest, ProbeWalksTheComPortsUntilABoxAnswers) {
     exact_buffer text(64, 'T');
     EXPECT_EQ(wq_connect_to_box(text.get()), 0);
     EXPECT_EQ(text.all(), std::string(64, 'T'));
-    const std::vector<std::string> tried = fake::open_attempts();
+    const std::vector<std::string> tried = fake::seen().open_attempts;
     ASSERT_EQ(tried.size(), 15u);
     EXPECT_EQ(tried[8] + " " + tried[9] + " " + tried[14], "COM9 \\\\.\\COM10 \\\\.\\COM15");
 
@@ -63,7 +63,7 @@ TEST_F(SerialPortTest, ProbeWalksTheComPortsUntilABoxAnswers) {
     fake::serial_port("COM5").expect(probe_block).reply(box_answer("BOX FIVE"));
     EXPECT_EQ(wq_connect_to_box(text.get()), 3);
     EXPECT_EQ(text.all().substr(0, 10), std::string("BOX THREE\0", 10)) << "no trace of an error";
-    EXPECT_EQ(fake::open_attempts(), (std::vector<std::string>{"COM1", "COM2", "COM3"}));
+    EXPECT_EQ(fake::seen().open_attempts, (std::vector<std::string>{"COM1", "COM2", "COM3"}));
     EXPECT_EQ(fake::now_ms(), 200);
     fake::reset();  // COM5's unused script is not a leak
 }
