@@ -230,17 +230,11 @@ TEST_F(BtDiscovery, ListsWithoutRoomAreLeftAlone) {
 
 class BtReceiveTest : public FakePlatformTest {
 protected:
-    exact_buffer message{wq_message_size, 'M'};
+    exact_buffer message{wq_message_size};
     // A kept socket to the box scripted by `box`.
     unsigned int open(const box_script& box) {
         box(bt_test_box());
-        const unsigned int socket = open_test_socket();
-        EXPECT_NE(socket, 0u);
-        return socket;
-    }
-    int receive(unsigned int socket, unsigned char* payload, std::size_t capacity,
-                int attempts = 10) {
-        return bt_receive_bytes(socket, payload, capacity, attempts, message.get(), 0);
+        return open_test_socket();
     }
 };
 
@@ -286,13 +280,13 @@ TEST_F(BtReceiveTest, BytesAfterAFrameStayAndOverlongPayloadsAreCut) {
     });
     exact_buffer payload(16, '\x55');
     auto* bytes = reinterpret_cast<unsigned char*>(payload.get());
-    ASSERT_EQ(receive(socket, bytes, 16), 1);
+    ASSERT_EQ(bt_receive_bytes(socket, bytes, 16, 10, message.get(), 0), 1);
     unsigned char rest[1] = {};
     EXPECT_EQ(bt_receive_bytes_raw(socket, rest, 1, 1, message.get(), 0), 1);
     EXPECT_EQ(rest[0], '#');
-    ASSERT_EQ(receive(socket, bytes, 16), 1);
+    ASSERT_EQ(bt_receive_bytes(socket, bytes, 16, 10, message.get(), 0), 1);
     EXPECT_EQ(payload.all(), std::string(14, 'A') + std::string(2, '\0'));
-    ASSERT_EQ(receive(socket, bytes, 16), 1);
+    ASSERT_EQ(bt_receive_bytes(socket, bytes, 16, 10, message.get(), 0), 1);
     EXPECT_EQ(payload.str(), "NEXT");
     bt_end_kept_connection(socket);
 }

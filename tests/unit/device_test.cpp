@@ -1,8 +1,9 @@
-// The box's clock over both links, and the device commands over Bluetooth
-// (the battery level, the stagnation flush, identify and reset), each on
-// the command's own connection.
+// The box's clock over both links, and the Bluetooth commands that each
+// open their own connection: the battery level, the stagnation flush,
+// identify, reset, and the usage settings.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 #include <string>
@@ -73,16 +74,14 @@ TEST(BtDevice, SyncTimeSendsTheDecimalTimeFrame) {
     });
 }
 
-TEST(BtDevice, IdentifyLeavesTheMessageAlone) {
+// Identify leaves the message alone; reset reports its send.
+TEST(BtDevice, IdentifyAndResetSendTheirRequestOnly) {
     check_outcomes(with_connection_failures({
         {"sent", answers_tag("BT_IDENTFY"), 0, earlier_message, 0, 1},
         {"not sent", failing(fake::call::send, 1, 10050), 1, bt_send_failed("IDENTIFY", 10050), 0},
     }), bt_test_box, [](char* message, int language) {
         return wq_bt_identify(test_box_address, message, language);
     });
-}
-
-TEST(BtDevice, ResetReportsItsSend) {
     check_outcomes(with_connection_failures({
         {"sent", answers_tag("BT_TAP_RST"), 0,
          {"Send RST_REQ Success.", "RST_REQ erfolgreich senden."}, 0, 1},
@@ -104,10 +103,9 @@ TEST(BtBattery, LevelOutcomes) {
         int level;
     };
     std::vector<row> rows = {
-        {{"85", replies({0x55}), 0, no_message, 10000}, 85},
+        {{"longer than the area: cut", replies(fake::repeat(0x55, 12)), 0, no_message, 10000}, 85},
         {{"negative", replies({0xC8}), 0, no_message, 10000}, -56},
         {{"empty payload", replies({}), 0, no_message, 10000}, 0},
-        {{"longer than the area: cut", replies(fake::repeat(7, 12)), 0, no_message, 10000}, 7},
         {{"silent", answers_tag("BTREAD_BAT"), 1, read_timeout, 10000 + 10 * 100}, untouched_level},
         {{"send fails", failing(fake::call::send, 1, 10054), 1,
           bt_send_failed("READ_BATT_LEVEL", 10054), 0}, untouched_level},
@@ -137,6 +135,137 @@ TEST(BtBattery, FlushOutcomes) {
          bt_send_failed("USER SPOOL REQ", 10053), 0},
     }), bt_test_box, [](char* message, int language) {
         return wq_bt_force_flush(test_box_address, message, language);
+    });
+}
+
+// ---- usage settings -----------------------------------------------------------
+
+constexpr unsigned int untouched_count = 0xDEADBEEF;
+
+// The count is the first four payload bytes, least significant first, in a
+// zeroed 16-byte area: a shorter payload reads as padded with zeros.
+TEST(BtUsageSettings, CountOutcomes) {
+    const auto replies = [](const bytes& payload) {
+        return answers_tag("BTUSET_RRQ", frame(payload));
+    };
+    struct row {
+        outcome expected;
+        unsigned int count = untouched_count;
+    };
+    std::vector<row> rows = {
+        {{"four bytes", replies({0x78, 0x56, 0x34, 0x12}), 0, no_message, 10}, 0x12345678u},
+        {{"empty payload", replies({}), 0, no_message, 10}, 0},
+        {{"longer than the area", replies(fake::repeat(0xFF, 40)), 0, no_message, 10}, 0xFFFFFFFF},
+        {{"silent", answers_tag("BTUSET_RRQ"), 1, read_timeout, 10 + 10 * 100}},
+        {{"send fails", failing(fake::call::send, 1, 10054), 1,
+          bt_send_failed("READ USAGE SETTING REQ", 10054), 0}},
+    };
+    for (const outcome& failure : with_connection_failures({})) rows.push_back({failure});
+    check_rows(rows, bt_test_box, [](const row& r, char* message, int language) {
+        const auto count = std::make_unique<unsigned int>(untouched_count);
+        const int status =
+            wq_bt_get_usage_setting_cnt(test_box_address, count.get(), message, language);
+        EXPECT_EQ(*count, r.count);
+        return status;
+    });
+}
+
+// The work buffer of a block's transfer: buffer_size bytes, once the
+// socket layer started. Sizes it cannot safely serve are refused before any
+// socket is opened, like a buffer the heap cannot give; nothing is allocated.
+const expected_message refused = same("Mem-Alloc Fail.");
+const box_script nothing = [](fake::link&) {};
+void expect_work_buffers(std::size_t count, int buffer_size) {
+    const std::size_t asked = fake::seen().startups ? count : 0;
+    EXPECT_EQ(fake::seen().heap_requests,
+              std::vector<std::size_t>(asked, static_cast<std::size_t>(buffer_size)));
+}
+
+// The host's buffer is zeroed over buffer_size bytes and receives the first
+// data_size bytes of the block.
+TEST(BtUsageSettings, ReadOutcomes) {
+    const box_script block = answers_tag("BTUSET_RBG", frame("ABCDEFGHIJ"));
+    const expected_message read = {"Read Usage Settings Success!",
+                                   "Nutzungseinstellungen erfolgreich gelesen!"};
+    struct row {
+        outcome expected;
+        int buffer_size;
+        int data_size;
+        bytes settings;  // all buffer_size bytes afterwards
+        std::size_t work_buffers = 1;
+    };
+    const bytes untouched = fake::repeat('S', 8);
+    std::vector<row> rows = {
+        {{"block", block, 0, read, 100}, 16, 8, fake::text("ABCDEFGH") + fake::repeat(0, 8)},
+        {{"payload cut to the buffer", block, 0, read, 100}, 8, 8,
+         fake::text("ABCDEF") + bytes{0, 0}},
+        {{"silent", answers_tag("BTUSET_RBG"), 1, read_timeout, 100 + 10 * 100}, 8, 4,
+         fake::repeat(0, 8)},
+        {{"send fails", failing(fake::call::send, 1, 10054), 1,
+          same("Send BT_USESETT_RBEGIN_WORD Failed: 10054"), 0}, 8, 4, fake::repeat(0, 8)},
+        {{"more data than buffer", nothing, 1, refused, 0, 0}, 8, 9, untouched, 0},
+        {{"negative buffer size", nothing, 1, refused, 0, 0}, -1, 0, {}, 0},
+        {{"heap exhausted", failing(fake::call::heap_alloc), 1, refused, 0, 0}, 8, 4, untouched},
+    };
+    for (const outcome& failure : with_connection_failures({})) {
+        rows.push_back({failure, 8, 4, untouched});
+    }
+    check_rows(rows, bt_test_box, [](const row& r, char* message, int language) {
+        exact_buffer settings(static_cast<std::size_t>(std::max(r.buffer_size, 0)), 'S');
+        const int status = wq_bt_read_usage_settings(test_box_address, r.buffer_size, r.data_size,
+                                                     settings.get(), message, language);
+        EXPECT_EQ(settings.all(), std::string(r.settings.begin(), r.settings.end()));
+        expect_work_buffers(r.work_buffers, r.buffer_size);
+        return status;
+    });
+}
+
+// Leave to write first, then the block as a frame of its own.
+TEST(BtUsageSettings, WriteOutcomes) {
+    const bytes block = fake::text("a$#") + bytes{0x00, 0xFF};
+    const auto leave = [&](const bytes& reply, const bytes& done = {}) {
+        return [=](fake::link& box) {
+            box.expect(frame("BTUSET_WRQ")).reply(reply).expect(frame(block)).reply(done);
+        };
+    };
+    const auto answered = [](const bytes& reply) { return answers_tag("BTUSET_WRQ", reply); };
+    const expected_message invalid_request = same("Invalid WRITE USAGE SETTING REQ response.");
+    const expected_message invalid_done = same("Invalid WRITE USAGE SETTING DONE response.");
+    struct row {
+        outcome expected;
+        int data_size = 5;  // the block's
+        int buffer_size = 9;
+        std::size_t work_buffers = 1;
+    };
+    std::vector<row> rows = {
+        {{"written", leave(frame("BTUSET_WAC"), frame("BTUSET_WDN")), 0, no_message, 20, 2}},
+        {{"box busy", answered(frame("BTBUSY_XXX")), 1,
+          {"Write setting denied. Reason: in-use.",
+           "Schreibeinstellung verweigert. Grund: In Gebrauch."}, 10, 1}},
+        {{"leave plus a character", answered(frame("BTUSET_WACX")), 1, invalid_request, 10, 1}},
+        {{"no leave", answered({}), 1, read_timeout, 10 + 10 * 100, 1}},
+        {{"request not sent", failing(fake::call::send, 1, 10054), 1,
+          bt_send_failed("WRITE USAGE SETTING REQ", 10054), 0}},
+        {{"block not sent",
+          [&](fake::link& box) {
+              answered(frame("BTUSET_WAC"))(box);
+              fake::fail(fake::call::send, 2, 10054);
+          }, 1, bt_send_failed("USAGE SETTINGS", 10054), 10}},
+        {{"block not confirmed", leave(frame("BTUSET_WAC")), 1, read_timeout, 20 + 10 * 100}},
+        {{"busy after the block", leave(frame("BTUSET_WAC"), frame("BTBUSY_XXX")), 1,
+          invalid_done, 20}},
+        {{"no room for the markers", nothing, 1, refused, 0, 0}, 5, 8, 0},
+        {{"negative data size", nothing, 1, refused, 0, 0}, -2, 8, 0},
+    };
+    for (const outcome& failure : with_connection_failures({})) rows.push_back({failure});
+    check_rows(rows, bt_test_box, [&](const row& r, char* message, int language) {
+        exact_buffer settings(block.size());
+        std::copy(block.begin(), block.end(), settings.get());
+        const int status = wq_bt_write_usage_settings(test_box_address, r.data_size,
+                                                      r.buffer_size, settings.get(), message,
+                                                      language);
+        expect_work_buffers(r.work_buffers, r.buffer_size);
+        return status;
     });
 }
 

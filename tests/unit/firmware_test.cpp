@@ -18,6 +18,8 @@ struct chunk {
 const char image[] = "0123456789abcdef";
 // The control values 0x80000001 and 258, each zero-extended to eight bytes.
 const bytes control_block = {1, 0, 0, 0x80, 0, 0, 0, 0, 2, 1, 0, 0, 0, 0, 0, 0};
+const expected_message ota_done = {"OTA programming successfully done!",
+                                   "OTA-Programmierung erfolgreich abgeschlossen!"};
 
 // ---- serial ---------------------------------------------------------------------
 
@@ -102,9 +104,7 @@ TEST(SerialFirmware, ConfirmDoneClosesThePortOnEveryOutcome) {
         {"no acknowledgement", answers(verify_block), 1, read_failed("'OTA Done'"), 200},
         {"wrong acknowledgement", answers(verify_block, request_ack), 1,
          invalid_reply("'OTA Done'"), 0},
-        {"done", answers(verify_block, fake::with_zero("OTA_DNL_DONE"), 120), 0,
-         {"OTA programming successfully done!", "OTA-Programmierung erfolgreich abgeschlossen!"},
-         120},
+        {"done", answers(verify_block, fake::with_zero("OTA_DNL_DONE"), 120), 0, ota_done, 120},
     }, com1, [](char* message, int language) {
         return wq_ota_confirm_done(0, message, language, held_port());
     });
@@ -161,8 +161,7 @@ TEST(BtFirmware, StartXmitAndDoneOutcomes) {
         {{"start not sent", failing(fake::call::send, 1, 10053), 1,
           bt_send_failed("'Start Xmit'", 10053), 0}},
         {{"done: the connection stays", answers_tag("BT_OTA_DNE", frame("BT_OTA_CMP")), 0,
-          {"OTA programming successfully done!", "OTA-Programmierung erfolgreich abgeschlossen!"},
-          100}, true},
+          ota_done, 100}, true},
         {{"done: wrong word", answers_tag("BT_OTA_DNE", frame("BT_OTA_CM")), 1,
           same("Invalid BT_OTA_DONE_ACK_WORD Response."), 100}, true},
         {{"done: silent", answers_tag("BT_OTA_DNE"), 1, read_timeout, 100 + 100 * 100}, true},

@@ -149,16 +149,14 @@ const bytes start_request = fake::with_zero("USEDATA_START");
 // short read is dropped, and the next attempt reads afresh.
 TEST(SerialUsageLog, EntryCountOutcomes) {
     const expected_message not_read = read_failed("'Use Data Entry Count'");
-    const auto answers_later = [](const bytes& first, const bytes& then = {}) {
-        return [=](fake::link& box) { box.expect(count_block).reply(first).reply(then, 300); };
-    };
     check_outcomes({
         {"request not sent", failing(fake::call::write_file), 1,
          send_failed("'Use Data Entry Count Req'"), 0},
         {"silent box", answers(count_block), 1, not_read, 20 * (10 + 200)},
         {"count", answers(count_block, {4, 3, 2, 1}), 0, no_message, 10},
         {"three bytes, then four fresh ones: the failure stays reported",
-         answers_later({9, 9, 9}, {4, 3, 2, 1}), 0, not_read, 300},
+         [](fake::link& box) { box.expect(count_block).reply({9, 9, 9}).reply({4, 3, 2, 1}, 300); },
+         0, not_read, 300},
     }, com1, [](char* message, int language) {
         const auto count = std::make_unique<unsigned int>(77);
         const int status = wq_use_data_req(held_port(), count.get(), message, language);
