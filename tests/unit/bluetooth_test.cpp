@@ -73,9 +73,6 @@ TEST(BtConnectCheck, Outcomes) {
         fake::add_known_device("WQ-Box", 0x000000000003ull);
         return bt_test_box();
     };
-    const auto lookup_fails = [](fake::call c, int nth, const char* text) {
-        return outcome{text, failing(c, nth, 10050), 1, same(text), 0};
-    };
     const auto handshake = [](const bytes& reply) { return answers_tag("BTCONN_REQ", reply); };
     const std::string invalid = "Invalid BT_CONN_ACK_WORD Response ";
     check_outcomes({
@@ -91,8 +88,9 @@ TEST(BtConnectCheck, Outcomes) {
          same("Socket Call Failed: 10065"), 0},
         {"no known device", {}, 1,
          {"Device cannot be found!", "Ger\xE4t kann nicht gefunden werden!"}, 0},
-        lookup_fails(fake::call::lookup_begin, 1, "Lookup Service Begin Error"),
-        lookup_fails(fake::call::lookup_next, 1, "Lookup Service Error"),
+        {"lookup not begun", failing(fake::call::lookup_begin), 1,
+         same("Lookup Service Begin Error"), 0},
+        {"lookup failed", failing(fake::call::lookup_next), 1, same("Lookup Service Error"), 0},
     }, box_named, [](char* message, int language) {
         BTH_ADDR address = 0x1234;
         const int status = wq_connect_to_bt_device(&address, "WQ-Box", message, language);

@@ -21,8 +21,6 @@ const bytes control_block = {1, 0, 0, 0x80, 0, 0, 0, 0, 2, 1, 0, 0, 0, 0, 0, 0};
 const expected_message ota_done = {"OTA programming successfully done!",
                                    "OTA-Programmierung erfolgreich abgeschlossen!"};
 
-// ---- serial ---------------------------------------------------------------------
-
 const bytes request_block = fake::repeat(0x2A, 32);
 const bytes transfer_block = fake::repeat(0x7C, 32);
 const bytes verify_block = fake::repeat(0x2D, 32);
@@ -109,8 +107,6 @@ TEST(SerialFirmware, ConfirmDoneClosesThePortOnEveryOutcome) {
         return wq_ota_confirm_done(0, message, language, held_port());
     });
 }
-
-// ---- Bluetooth ------------------------------------------------------------------
 
 // Each reply is awaited 100 ms after its request with 10 attempts; a wrong
 // first reply is quoted in the message, a wrong second one has none.

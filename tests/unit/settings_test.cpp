@@ -25,8 +25,6 @@ const expected_message read_done = {"Read User Settings Success!",
 const expected_message restored = {"Restore Default User Settings Success!",
                                    "Widerherstellung Standard Nutzereinstellungen erfolgreich!"};
 
-// ---- serial ---------------------------------------------------------------------
-
 TEST(SerialSettings, ReadOutcomes) {
     check_outcomes({
         {"port not opened", {}, 1, port_not_opened, 0},
@@ -92,8 +90,6 @@ TEST(SerialSettings, RestoreOutcomes) {
         return wq_default_settings(1, message, language);
     });
 }
-
-// ---- Bluetooth ------------------------------------------------------------------
 
 // The box agrees to a write and answers its data frame of `frame_length`
 // bytes with `done`.

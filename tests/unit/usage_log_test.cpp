@@ -140,8 +140,6 @@ TEST(UsageRecord, WhatTravelsOfARecord) {
     }
 }
 
-// ---- serial ---------------------------------------------------------------------
-
 const bytes count_block = fake::repeat(0x60, 32);
 const bytes start_request = fake::with_zero("USEDATA_START");
 
@@ -198,8 +196,6 @@ TEST(SerialUsageLog, DoneSendsTheEndRequestAndReadsNothing) {
         return wq_use_data_done(held_port(), message, language);
     }, host_link::kept);
 }
-
-// ---- Bluetooth ------------------------------------------------------------------
 
 // The count is awaited 100 ms after the request, with the slow attempts.
 TEST(BtUsageData, EntryCountOutcomes) {
