@@ -119,6 +119,7 @@ TEST(UsageRecord, WhatTravelsOfARecord) {
         {{.code = ""}, 1, false, 0, "42" + usage},  // no digits read as 0
         {{.code = " 3"}, 1, false, 0, soap},
         {{.code = "3x"}, 1, false, 0, soap},
+        {{.code = std::string(16, '7')}, 1, false, 1, "42||Unsupported Usage||||"},  // no zero byte
         {{.number = "12a"}, 1, true, 9, "0" + usage, ""},
         {{.number = "12a"}, 1, false, 0, "12a" + usage},
         {{.key = empty_slot_key, .number = "12a"}, 1, true, 2, "0" + usage, ""},
