@@ -8,7 +8,7 @@
 #include "bluetooth/bt_link.h"
 #include "fake_fixture.h"
 
-inline constexpr BTH_ADDR test_box_address = 0x0011223344AAull;
+inline constexpr BTH_ADDR test_box_address = 0xA1B2C3D4E5F6ull;  // no byte zero, none alike
 
 inline fake::link& bt_test_box() { return fake::bt_box(test_box_address); }
 

@@ -1,5 +1,5 @@
 // Host buffers of exactly their documented size on the heap, so that ASan
-// reports any access past their end.
+// reports any access past their end. (A host variable: std::make_unique.)
 #pragma once
 
 #include <cstring>
@@ -19,17 +19,3 @@ struct exact_buffer {
     std::size_t length;
 };
 
-// A host variable of exactly sizeof(T) bytes on the heap.
-template <class T>
-struct exact_value {
-    explicit exact_value(T initial) : buffer(sizeof(T)) {
-        std::memcpy(buffer.get(), &initial, sizeof(T));
-    }
-    T* get() { return reinterpret_cast<T*>(buffer.get()); }
-    T value() const {
-        T read;
-        std::memcpy(&read, buffer.bytes.get(), sizeof(T));
-        return read;
-    }
-    exact_buffer buffer;
-};

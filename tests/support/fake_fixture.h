@@ -21,7 +21,7 @@ using fake::bytes;
 
 // The script was kept and everything obtained was given back.
 inline void expect_fake_clean() {
-    for (const std::string& error : fake::errors()) ADD_FAILURE() << error;
+    for (const std::string& error : fake::seen().errors) ADD_FAILURE() << error;
     EXPECT_TRUE(fake::balanced()) << "a port, socket, lookup, heap block or start-up leaked";
 }
 
@@ -111,19 +111,17 @@ inline void check_outcomes(const std::vector<outcome>& rows, fake::link& (*box_l
             EXPECT_EQ(run(message.get(), language), row.status);
             EXPECT_EQ(message.str(), language ? row.message.german : row.message.english);
             EXPECT_EQ(fake::now_ms(), row.virtual_ms);
-            if (box) {
-                EXPECT_TRUE(box->finished()) << "the box missed bytes it expected";
-            }
+            EXPECT_TRUE(!box || box->finished()) << "the box missed bytes it expected";
             if (box && row.writes >= 0) {
                 EXPECT_EQ(box->writes().size(), std::size_t(row.writes));
             }
             if (after == host_link::released) {
                 expect_fake_clean();
             } else {
-                const fake::tally t = fake::counts();
+                const fake::record& t = fake::seen();
                 EXPECT_EQ(t.ports_closed + t.sockets_closed + t.cleanups, 0)
                     << "the host's link was closed";
-                for (const std::string& error : fake::errors()) ADD_FAILURE() << error;
+                for (const std::string& error : t.errors) ADD_FAILURE() << error;
             }
         }
     }

@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <deque>
 #include <map>
 #include <memory>
 #include <optional>
@@ -18,12 +17,11 @@ namespace {
 constexpr int wsaeconnrefused = 10061;
 constexpr int wsaeconnreset = 10054;
 constexpr int wsaenotsock = 10038;
+constexpr int wsa_invalid_handle = 6;
 
 struct failure {
-    int countdown;  // calls still to pass before the failing one
-    int error;
-    bool is_short = false;
-    std::uint32_t short_count = 0;
+    int error = 0;
+    std::optional<std::uint32_t> moved;  // a short write or send: the bytes it moves
 };
 
 struct known_device {
@@ -33,7 +31,7 @@ struct known_device {
 
 struct open_port {
     link* session;
-    plat_comm_timeouts timeouts{};
+    std::int64_t read_timeout_ms = 0;
 };
 
 struct open_socket {
@@ -43,7 +41,8 @@ struct open_socket {
 
 struct state {
     std::int64_t clock_ms = 0;
-    std::multimap<call, failure> failures;
+    std::map<call, int> calls_made;
+    std::map<std::pair<call, int>, failure> failures;  // by call and its number
     // By device name, or "bt:" and the address (bt_name).
     std::map<std::string, std::deque<std::unique_ptr<link>>> scripts;
     std::vector<std::unique_ptr<link>> used_links;  // kept so tests can inspect
@@ -56,11 +55,7 @@ struct state {
     plat_socket next_socket = 0x200;
     plat_lookup_handle next_lookup = 0x300;
     int last_error = 0;
-    tally counters;
-    std::vector<std::string> errors;
-    std::vector<std::string> open_attempts;
-    bytes last_connect_address;
-    std::vector<std::size_t> heap_requests;
+    record seen;
 };
 
 state& the() {
@@ -68,30 +63,28 @@ state& the() {
     return instance;
 }
 
-void note_error(const std::string& what) { the().errors.push_back(what); }
+void note_error(const std::string& what) { the().seen.errors.push_back(what); }
 
-// Whether an injected failure hits this call of `c`.
-const failure* injected(call c) {
+// The failure injected into this call of `c`, if any.
+std::optional<failure> injected(call c) {
     state& s = the();
-    static failure hit;
-    bool was_hit = false;
-    auto range = s.failures.equal_range(c);
-    for (auto it = range.first; it != range.second;) {
-        if (it->second.countdown-- == 0 && !was_hit) {
-            hit = it->second;
-            was_hit = true;
-            it = s.failures.erase(it);
-        } else {
-            ++it;
-        }
-    }
-    return was_hit ? &hit : nullptr;
+    auto it = s.failures.find({c, ++s.calls_made[c]});
+    if (it == s.failures.end()) return std::nullopt;
+    return it->second;
 }
 
 int fail_with(int error) {
     the().last_error = error;
     return plat_socket_error;
 }
+
+template <class Map>
+auto* find_open(Map& open, typename Map::key_type key) {
+    auto it = open.find(key);
+    return it == open.end() ? nullptr : &it->second;
+}
+open_port* port_of(plat_handle handle) { return find_open(the().ports, handle); }
+open_socket* socket_of(plat_socket socket) { return find_open(the().sockets, socket); }
 
 // Bytes that have arrived by `until_ms`, up to `count`, taken from the inbox.
 std::size_t take_arrived(link& l, unsigned char* out, std::size_t count, std::int64_t until_ms) {
@@ -107,11 +100,7 @@ bool dropped_by(const link& l, std::int64_t at_ms) {
     return l.hang_up_at >= 0 && l.hang_up_at <= at_ms;
 }
 
-std::string bt_name(std::uint64_t address) {
-    char name[32];
-    std::snprintf(name, sizeof name, "bt:%012llx", static_cast<unsigned long long>(address));
-    return name;
-}
+std::string bt_name(std::uint64_t address) { return "bt:" + std::to_string(address); }
 
 link& add_script(const std::string& name) {
     auto& scripts = the().scripts[name];
@@ -135,14 +124,6 @@ link* take_script(const std::string& name) {
 
 // ---- test helpers ------------------------------------------------------------
 
-bytes text(std::string_view characters) { return bytes(characters.begin(), characters.end()); }
-bytes with_zero(std::string_view characters) { return text(characters) + bytes{0}; }
-bytes repeat(unsigned char value, std::size_t count) { return bytes(count, value); }
-bytes operator+(bytes left, const bytes& right) {
-    left.insert(left.end(), right.begin(), right.end());
-    return left;
-}
-
 void reset() {
     for (void* block : the().heap_blocks) std::free(block);
     the() = state{};
@@ -150,54 +131,42 @@ void reset() {
 std::int64_t now_ms() { return the().clock_ms; }
 
 void fail(call c, int nth, int error) {
-    the().failures.emplace(c, failure{nth - 1, error});
+    the().failures[{c, the().calls_made[c] + nth}] = {error, std::nullopt};
 }
 void short_write(call c, std::uint32_t count, int nth) {
-    the().failures.emplace(c, failure{nth - 1, 0, true, count});
+    the().failures[{c, the().calls_made[c] + nth}] = {0, count};
 }
 
 link& serial_port(const std::string& device_name) { return add_script(device_name); }
 link& bt_box(std::uint64_t address) { return add_script(bt_name(address)); }
 
 void add_known_device(const char* name, std::uint64_t address) {
-    known_device device{std::nullopt, address};
-    if (name) device.name = name;
-    the().known_devices.push_back(device);
+    the().known_devices.push_back({name ? std::make_optional<std::string>(name) : std::nullopt,
+                                   address});
 }
 
 void next_handle(plat_handle value) { the().next_handle = value; }
-tally counts() { return the().counters; }
+const record& seen() { return the().seen; }
 
 bool balanced() {
-    const tally& t = the().counters;
+    const record& t = the().seen;
     return t.ports_opened == t.ports_closed && t.startups == t.cleanups &&
            t.sockets_opened == t.sockets_closed && t.heap_allocs == t.heap_frees &&
            t.lookups_begun == t.lookups_ended;
 }
 
-std::vector<std::string> errors() { return the().errors; }
-std::vector<std::string> open_attempts() { return the().open_attempts; }
-bytes last_connect_address() { return the().last_connect_address; }
-std::vector<std::size_t> heap_requests() { return the().heap_requests; }
-
 // ---- the scripted link ---------------------------------------------------------
 
-link& link::expect(const bytes& data) {
-    steps_.push_back({step::expect_bytes, data});
+link& link::add(const step& s) {
+    steps_.push_back(s);
     return *this;
 }
-link& link::expect_any(std::size_t count) {
-    steps_.push_back({step::expect_count, {}, count});
-    return *this;
-}
+link& link::expect(const bytes& data) { return add({step::expect_bytes, data}); }
+link& link::expect_any(std::size_t count) { return add({step::expect_count, {}, count}); }
 link& link::reply(const bytes& data, std::int64_t after_ms) {
-    steps_.push_back({step::send_bytes, data, 0, after_ms});
-    return *this;
+    return add({step::send_bytes, data, 0, after_ms});
 }
-link& link::hang_up(std::int64_t after_ms) {
-    steps_.push_back({step::drop, {}, 0, after_ms});
-    return *this;
-}
+link& link::hang_up(std::int64_t after_ms) { return add({step::drop, {}, 0, after_ms}); }
 
 void link::schedule_replies(std::int64_t from_ms) {
     std::int64_t at = from_ms;
@@ -244,32 +213,24 @@ using namespace fake;
 
 plat_handle plat_create_file(const char* device_name) {
     state& s = the();
-    s.open_attempts.emplace_back(device_name);
+    s.seen.open_attempts.emplace_back(device_name);
     fake::link* session = take_script(device_name);
     if (!session) return plat_invalid_handle;
     const plat_handle handle = s.next_handle;
     s.next_handle += 4;
     s.ports[handle] = open_port{session};
-    ++s.counters.ports_opened;
+    ++s.seen.ports_opened;
     return handle;
 }
-
-namespace {
-open_port* port_of(plat_handle handle) {
-    auto it = the().ports.find(handle);
-    return it == the().ports.end() ? nullptr : &it->second;
-}
-}  // namespace
 
 bool plat_flush_file_buffers(plat_handle handle) {
     return !injected(call::flush_file_buffers) && port_of(handle);
 }
 
 bool plat_set_comm_timeouts(plat_handle handle, const plat_comm_timeouts& timeouts) {
-    if (injected(call::set_comm_timeouts)) return false;
     open_port* port = port_of(handle);
-    if (!port) return false;
-    port->timeouts = timeouts;
+    if (injected(call::set_comm_timeouts) || !port) return false;
+    port->read_timeout_ms = timeouts.read_total_constant;
     return true;
 }
 
@@ -286,13 +247,11 @@ bool plat_set_comm_state(plat_handle handle, const plat_line_settings&) {
 bool plat_write_file(plat_handle handle, const void* data, std::uint32_t count,
                      std::uint32_t* done) {
     *done = 0;
-    const failure* f = injected(call::write_file);
+    const std::optional<failure> f = injected(call::write_file);
     open_port* port = port_of(handle);
-    if (!port || (f && !f->is_short)) return false;
-    if (dropped_by(*port->session, the().clock_ms)) return false;
-    const std::uint32_t moved = f ? std::min(count, f->short_count) : count;
-    port->session->on_write(static_cast<const unsigned char*>(data), moved, the().clock_ms);
-    *done = moved;
+    if (!port || (f && !f->moved) || dropped_by(*port->session, the().clock_ms)) return false;
+    *done = f ? std::min(count, *f->moved) : count;
+    port->session->on_write(static_cast<const unsigned char*>(data), *done, the().clock_ms);
     return true;
 }
 
@@ -300,27 +259,23 @@ bool plat_read_file(plat_handle handle, void* buffer, std::uint32_t count, std::
     *done = 0;
     state& s = the();
     open_port* port = port_of(handle);
-    if (!port) return false;
+    if (!port || dropped_by(*port->session, s.clock_ms)) return false;
     fake::link& session = *port->session;
-    const std::int64_t start = s.clock_ms;
-    const std::int64_t deadline = start + port->timeouts.read_total_constant;
-    if (dropped_by(session, start)) return false;
+    const std::int64_t deadline = s.clock_ms + port->read_timeout_ms;
     auto* out = static_cast<unsigned char*>(buffer);
-    std::size_t got = 0;
-    std::int64_t last_arrival = start;
-    while (got < count && !session.inbox.empty() && session.inbox.front().at_ms <= deadline) {
+    std::int64_t last_arrival = s.clock_ms;
+    while (*done < count && !session.inbox.empty() && session.inbox.front().at_ms <= deadline) {
         last_arrival = std::max(last_arrival, session.inbox.front().at_ms);
-        got += take_arrived(session, out + got, 1, deadline);
+        *done += static_cast<std::uint32_t>(take_arrived(session, out + *done, 1, deadline));
     }
-    s.clock_ms = got == count ? last_arrival : deadline;
-    *done = static_cast<std::uint32_t>(got);
+    s.clock_ms = *done == count ? last_arrival : deadline;
     return true;
 }
 
 bool plat_close_handle(plat_handle handle) {
     state& s = the();
     if (s.ports.erase(handle) == 0) return false;
-    ++s.counters.ports_closed;
+    ++s.seen.ports_closed;
     return true;
 }
 
@@ -331,12 +286,12 @@ void plat_sleep_s(std::uint32_t seconds) { the().clock_ms += std::int64_t{second
 
 void* plat_heap_alloc(std::size_t bytes) {
     state& s = the();
-    s.heap_requests.push_back(bytes);
+    s.seen.heap_requests.push_back(bytes);
     if (injected(call::heap_alloc)) return nullptr;
     void* block = std::calloc(1, bytes ? bytes : 1);
     if (!block) return nullptr;
     s.heap_blocks.insert(block);
-    ++s.counters.heap_allocs;
+    ++s.seen.heap_allocs;
     return block;
 }
 
@@ -348,22 +303,22 @@ void plat_heap_free(void* block) {
         return;
     }
     std::free(block);
-    ++s.counters.heap_frees;
+    ++s.seen.heap_frees;
 }
 
 // ---- socket layer ----------------------------------------------------------------
 
 int plat_wsa_startup(std::uint16_t version) {
-    if (const failure* f = injected(call::wsa_startup)) return f->error;
+    if (const auto f = injected(call::wsa_startup)) return f->error;
     if (version != 0x0202) note_error("WSAStartup asked for a version other than 2.2");
-    ++the().counters.startups;
+    ++the().seen.startups;
     return 0;
 }
 
 int plat_wsa_cleanup() {
     state& s = the();
-    if (s.counters.cleanups >= s.counters.startups) note_error("WSACleanup without WSAStartup");
-    ++s.counters.cleanups;
+    if (s.seen.cleanups >= s.seen.startups) note_error("WSACleanup without WSAStartup");
+    ++s.seen.cleanups;
     return 0;
 }
 
@@ -373,7 +328,7 @@ void plat_query_prepare(void* record) { portable_query_prepare(record); }
 
 int plat_lookup_begin(void* record, std::uint32_t flags, plat_lookup_handle* handle) {
     state& s = the();
-    if (const failure* f = injected(call::lookup_begin)) return fail_with(f->error);
+    if (const auto f = injected(call::lookup_begin)) return fail_with(f->error);
     const auto* query = static_cast<const portable_query_record*>(record);
     if (query->size != plat_query_record_size || query->name_space != portable_ns_bth) {
         note_error("lookup begun with a query record not prepared for NS_BTH");
@@ -381,19 +336,19 @@ int plat_lookup_begin(void* record, std::uint32_t flags, plat_lookup_handle* han
     if (flags != 0x0112) note_error("lookup begun with flags other than 0x0112");
     *handle = s.next_lookup++;
     s.lookups[*handle] = 0;
-    ++s.counters.lookups_begun;
+    ++s.seen.lookups_begun;
     return 0;
 }
 
 int plat_lookup_next(plat_lookup_handle handle, std::uint32_t flags, std::uint32_t* size,
                      void* record) {
     state& s = the();
-    if (const failure* f = injected(call::lookup_next)) return fail_with(f->error);
+    if (const auto f = injected(call::lookup_next)) return fail_with(f->error);
     if (flags != 0x0112) note_error("lookup continued with flags other than 0x0112");
-    auto it = s.lookups.find(handle);
-    if (it == s.lookups.end()) return fail_with(6);  // WSA_INVALID_HANDLE
-    if (it->second >= s.known_devices.size()) return fail_with(plat_wsa_e_no_more);
-    const known_device& device = s.known_devices[it->second];
+    std::size_t* next = find_open(s.lookups, handle);
+    if (!next) return fail_with(wsa_invalid_handle);
+    if (*next >= s.known_devices.size()) return fail_with(plat_wsa_e_no_more);
+    const known_device& device = s.known_devices[*next];
     // A lookup result names the device only: the family and btAddr.
     unsigned char address[bth_address_size] = {};
     put_little_endian(address, bth_family, 2);
@@ -401,14 +356,14 @@ int plat_lookup_next(plat_lookup_handle handle, std::uint32_t flags, std::uint32
     const char* name = device.name ? device.name->c_str() : nullptr;
     const std::size_t length = device.name ? device.name->size() : 0;
     if (!portable_query_fill(record, size, name, length, address)) return fail_with(plat_wsaefault);
-    ++it->second;
+    ++*next;
     return 0;
 }
 
 int plat_lookup_end(plat_lookup_handle handle) {
     state& s = the();
-    if (s.lookups.erase(handle) == 0) return fail_with(6);
-    ++s.counters.lookups_ended;
+    if (s.lookups.erase(handle) == 0) return fail_with(wsa_invalid_handle);
+    ++s.seen.lookups_ended;
     return 0;
 }
 
@@ -419,28 +374,20 @@ bool plat_query_remote_address(const void* record, unsigned char address[bth_add
 
 plat_socket plat_socket_open() {
     state& s = the();
-    if (const failure* f = injected(call::socket_open)) {
+    if (const auto f = injected(call::socket_open)) {
         s.last_error = f->error;
         return plat_invalid_socket;
     }
-    if (s.counters.startups <= s.counters.cleanups) note_error("socket() without WSAStartup");
+    if (s.seen.startups <= s.seen.cleanups) note_error("socket() without WSAStartup");
     const plat_socket socket = s.next_socket++;
     s.sockets[socket] = open_socket{};
-    ++s.counters.sockets_opened;
+    ++s.seen.sockets_opened;
     return socket;
 }
 
-namespace {
-open_socket* socket_of(plat_socket socket) {
-    auto it = the().sockets.find(socket);
-    return it == the().sockets.end() ? nullptr : &it->second;
-}
-}  // namespace
-
 int plat_connect(plat_socket socket, const unsigned char address[bth_address_size]) {
-    state& s = the();
-    s.last_connect_address.assign(address, address + bth_address_size);
-    if (const failure* f = injected(call::connect)) return fail_with(f->error);
+    the().seen.last_connect_address.assign(address, address + bth_address_size);
+    if (const auto f = injected(call::connect)) return fail_with(f->error);
     open_socket* open = socket_of(socket);
     if (!open) return fail_with(wsaenotsock);
     open->connection = take_script(bt_name(bth_address_radio(address)));
@@ -448,7 +395,7 @@ int plat_connect(plat_socket socket, const unsigned char address[bth_address_siz
 }
 
 int plat_set_socket_option(plat_socket socket, plat_socket_option option, std::uint32_t value) {
-    if (const failure* f = injected(call::set_socket_option)) return fail_with(f->error);
+    if (const auto f = injected(call::set_socket_option)) return fail_with(f->error);
     open_socket* open = socket_of(socket);
     if (!open) return fail_with(wsaenotsock);
     if (option == plat_socket_option::receive_timeout) open->receive_timeout_ms = value;
@@ -456,15 +403,14 @@ int plat_set_socket_option(plat_socket socket, plat_socket_option option, std::u
 }
 
 int plat_send(plat_socket socket, const void* data, int length) {
-    state& s = the();
-    const failure* f = injected(call::send);
-    if (f && !f->is_short) return fail_with(f->error);
+    const std::optional<failure> f = injected(call::send);
+    if (f && !f->moved) return fail_with(f->error);
     open_socket* open = socket_of(socket);
     if (!open || !open->connection) return fail_with(wsaenotsock);
-    if (dropped_by(*open->connection, s.clock_ms)) return fail_with(wsaeconnreset);
-    const int moved = f ? std::min(length, static_cast<int>(f->short_count)) : length;
+    if (dropped_by(*open->connection, the().clock_ms)) return fail_with(wsaeconnreset);
+    const int moved = f ? std::min(length, static_cast<int>(*f->moved)) : length;
     open->connection->on_write(static_cast<const unsigned char*>(data),
-                               static_cast<std::size_t>(moved), s.clock_ms);
+                               static_cast<std::size_t>(moved), the().clock_ms);
     return moved;
 }
 
@@ -473,16 +419,16 @@ int plat_recv(plat_socket socket, void* buffer, int length) {
     open_socket* open = socket_of(socket);
     if (!open || !open->connection) return fail_with(wsaenotsock);
     fake::link& connection = *open->connection;
-    const std::int64_t start = s.clock_ms;
     if (open->receive_timeout_ms < 0) {
         note_error("recv on a socket without a receive time-out would block forever");
         return fail_with(plat_wsaetimedout);
     }
-    const std::int64_t deadline = start + open->receive_timeout_ms;
+    const std::int64_t start = s.clock_ms, deadline = start + open->receive_timeout_ms;
     // Bytes queued before the box hung up are still delivered.
-    if (!connection.inbox.empty() && connection.inbox.front().at_ms <= deadline &&
-        !(dropped_by(connection, deadline) && connection.hang_up_at < connection.inbox.front().at_ms)) {
-        s.clock_ms = std::max(start, connection.inbox.front().at_ms);
+    const std::int64_t first_at = connection.inbox.empty() ? -1 : connection.inbox.front().at_ms;
+    if (first_at >= 0 && first_at <= deadline &&
+        !(dropped_by(connection, deadline) && connection.hang_up_at < first_at)) {
+        s.clock_ms = std::max(start, first_at);
         return static_cast<int>(take_arrived(connection, static_cast<unsigned char*>(buffer),
                                              static_cast<std::size_t>(length), s.clock_ms));
     }
@@ -497,6 +443,6 @@ int plat_recv(plat_socket socket, void* buffer, int length) {
 int plat_close_socket(plat_socket socket) {
     state& s = the();
     if (s.sockets.erase(socket) == 0) return fail_with(wsaenotsock);
-    ++s.counters.sockets_closed;
+    ++s.seen.sockets_closed;
     return 0;
 }

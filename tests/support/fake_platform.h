@@ -22,17 +22,20 @@ namespace fake {
 
 using bytes = std::vector<unsigned char>;
 
-// The bytes of a text, without a terminator (use "\0"sv style or add_zero).
-bytes text(std::string_view characters);
-bytes with_zero(std::string_view characters);  // the text and one zero byte
-bytes repeat(unsigned char value, std::size_t count);
-bytes operator+(bytes left, const bytes& right);
+// Byte strings join with +; a text's bytes come without its terminator, or
+// with one zero byte (with_zero).
+inline bytes operator+(bytes left, const bytes& right) {
+    left.insert(left.end(), right.begin(), right.end());
+    return left;
+}
+inline bytes text(std::string_view characters) { return {characters.begin(), characters.end()}; }
+inline bytes with_zero(std::string_view characters) { return text(characters) + bytes{0}; }
+inline bytes repeat(unsigned char value, std::size_t count) { return bytes(count, value); }
 
-// The calls a test can make fail; `none` stands for no failure in a table.
+// The calls a test can make fail.
 enum class call {
     flush_file_buffers, set_comm_timeouts, get_comm_state, set_comm_state, write_file, heap_alloc,
-    wsa_startup, lookup_begin, lookup_next, socket_open, connect, set_socket_option, send,
-    none
+    wsa_startup, lookup_begin, lookup_next, socket_open, connect, set_socket_option, send
 };
 
 // Forgets every script, failure, counter and the clock (back to 0 ms).
@@ -65,12 +68,6 @@ public:
     bool finished() const { return next_step_ == steps_.size(); }
 
     // --- used by the fake backend itself ---
-    struct step {
-        enum kind { expect_bytes, expect_count, send_bytes, drop } what;
-        bytes data;
-        std::size_t count = 0;
-        std::int64_t after_ms = 0;
-    };
     // Queues the replies and hang-up that follow the last step reached.
     void schedule_replies(std::int64_t from_ms);
     void on_write(const unsigned char* data, std::size_t count, std::int64_t at_ms);
@@ -83,6 +80,13 @@ public:
     std::string name;                // device name or address, for errors
 
 private:
+    struct step {
+        enum kind { expect_bytes, expect_count, send_bytes, drop } what;
+        bytes data;
+        std::size_t count = 0;
+        std::int64_t after_ms = 0;
+    };
+    link& add(const step& s);
     std::vector<step> steps_;
     std::size_t next_step_ = 0;
     std::size_t matched_in_step_ = 0;
@@ -102,30 +106,21 @@ void add_known_device(const char* name, std::uint64_t address);
 // The next serial handle the fake hands out.
 void next_handle(plat_handle value);
 
-struct tally {
-    int ports_opened = 0;
-    int ports_closed = 0;
-    int startups = 0;        // successful WSAStartup calls
-    int cleanups = 0;
-    int sockets_opened = 0;
-    int sockets_closed = 0;
-    int heap_allocs = 0;     // successful allocations
-    int heap_frees = 0;
-    int lookups_begun = 0;   // successful begin calls
-    int lookups_ended = 0;
+// What the library did, as far as the tests look at it.
+struct record {
+    int ports_opened = 0, ports_closed = 0;
+    int startups = 0, cleanups = 0;  // successful WSAStartup calls, and WSACleanup
+    int sockets_opened = 0, sockets_closed = 0;
+    int heap_allocs = 0, heap_frees = 0;  // successful allocations, and frees
+    int lookups_begun = 0, lookups_ended = 0;
+    std::vector<std::string> errors;         // script mismatches and misuse
+    std::vector<std::string> open_attempts;  // device names to open, in order, opened or not
+    bytes last_connect_address;              // the 30 bytes of the last connect
+    std::vector<std::size_t> heap_requests;  // block sizes asked for, in order
 };
-tally counts();
+const record& seen();
 // True when every port, socket, lookup, heap block and start-up that was
 // obtained has been given back.
 bool balanced();
-
-// Script mismatches and misuse seen so far (empty when all went as scripted).
-std::vector<std::string> errors();
-// Device names passed to the open call, in order, successful or not.
-std::vector<std::string> open_attempts();
-// The 30-byte address of the last connect.
-bytes last_connect_address();
-// Heap block sizes requested, in order.
-std::vector<std::size_t> heap_requests();
 
 }  // namespace fake

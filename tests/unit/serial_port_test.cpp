@@ -43,28 +43,27 @@ TEST_F(SerialPortTest, HandleCrossesTheHostInterfaceBySignExtension) {
     EXPECT_EQ(handle, static_cast<int>(0x80000010u));
     EXPECT_EQ(message.str(), "");
     EXPECT_EQ(wq_force_close_handle(0, nullptr, 0, handle), 0);
-    EXPECT_EQ(fake::counts().ports_closed, 1) << "the handle must widen back to the port's";
+    EXPECT_EQ(fake::seen().ports_closed, 1) << "the handle must widen back to the port's";
     EXPECT_EQ(wq_force_close_handle(0, nullptr, 0, 77), 0) << "not an open handle: still 0";
 }
 
-// The probe tries COM1 to COM15, naming those from COM10 on as \\.\COMn.
-TEST_F(SerialPortTest, NoBoxOnCom1ToCom15LeavesTheTextAlone) {
+// The probe tries COM1 to COM15, naming those from COM10 on as \\.\COMn;
+// the first box that answers wins, and later ports are never opened.
+TEST_F(SerialPortTest, ProbeWalksTheComPortsUntilABoxAnswers) {
     exact_buffer text(64, 'T');
     EXPECT_EQ(wq_connect_to_box(text.get()), 0);
     EXPECT_EQ(text.all(), std::string(64, 'T'));
-    const std::vector<std::string> tried = fake::open_attempts();
+    const std::vector<std::string> tried = fake::seen().open_attempts;
     ASSERT_EQ(tried.size(), 15u);
     EXPECT_EQ(tried[8] + " " + tried[9] + " " + tried[14], "COM9 \\\\.\\COM10 \\\\.\\COM15");
-}
 
-TEST_F(SerialPortTest, FirstBoxWinsAndLaterPortsAreNeverOpened) {
+    fake::reset();
     fake::serial_port("COM1").expect(probe_block);  // never answers
     fake::serial_port("COM3").expect(probe_block).reply(box_answer("BOX THREE"));
     fake::serial_port("COM5").expect(probe_block).reply(box_answer("BOX FIVE"));
-    exact_buffer text(64);
     EXPECT_EQ(wq_connect_to_box(text.get()), 3);
     EXPECT_EQ(text.all().substr(0, 10), std::string("BOX THREE\0", 10)) << "no trace of an error";
-    EXPECT_EQ(fake::open_attempts(), (std::vector<std::string>{"COM1", "COM2", "COM3"}));
+    EXPECT_EQ(fake::seen().open_attempts, (std::vector<std::string>{"COM1", "COM2", "COM3"}));
     EXPECT_EQ(fake::now_ms(), 200);
     fake::reset();  // COM5's unused script is not a leak
 }
@@ -77,11 +76,11 @@ TEST_F(SerialPortTest, ProbeFailuresOnePortAtATime) {
         int port;
         std::string text_after;
         std::int64_t virtual_ms;
-        fake::call failing = fake::call::none;
+        bool write_fails = false;
     };
     const std::string max_id(63, 'I');
     const row rows[] = {
-        {"write fails", {}, 0, "XMIT_ERROR", 0, fake::call::write_file},
+        {"write fails", {}, 0, "XMIT_ERROR", 0, true},
         // An empty read is a failed read, not the previous byte again.
         {"silent device", {}, 0, "RCV_ERROR_1", 200},
         {"wrong echo byte", fake::repeat(0x2B, 31) + bytes{0x2C}, 0, "RCV_ERROR_2", 0},
@@ -94,7 +93,7 @@ TEST_F(SerialPortTest, ProbeFailuresOnePortAtATime) {
         SCOPED_TRACE(r.what);
         fake::reset();
         fake::serial_port("COM1").expect(probe_block).reply(r.answer);
-        if (r.failing != fake::call::none) fake::fail(r.failing);
+        if (r.write_fails) fake::fail(fake::call::write_file);
         exact_buffer text(64, '\0');
         std::memcpy(text.get(), "TTTT", 5);
         EXPECT_EQ(wq_connect_to_box(text.get()), r.port);
