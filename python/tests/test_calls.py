@@ -128,10 +128,9 @@ def test_bluetooth_operations_convert_their_results(sim):
 def test_a_serial_box_is_found_and_reached_by_its_device_path(sim):
     found = wq.find()
     assert (found.port, found.identification) == (1, "WQBOX 1.0 SN 10001")
-    com_dir = str(sim.directory)
     by_path = wq.SerialBox((sim.directory / "COM1").resolve())
     assert by_path.read_settings() == found.read_settings()
-    assert os.environ["WQ_COM_DIR"] == com_dir
+    assert os.environ["WQ_COM_DIR"] == str(sim.directory)
 
 
 # A value is read from at most its first 7 characters (an 8-byte field).

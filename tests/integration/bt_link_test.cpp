@@ -1,12 +1,9 @@
-// Emulated Bluetooth on the real POSIX backend: the devices file behind the
-// device list, a silent and then a stopped box on its AF_UNIX socket in a
-// temporary WQ_BT_DIR, and the socket errors the library reports.
+// Emulated Bluetooth on the real POSIX backend: a silent and then a stopped
+// box on its AF_UNIX socket in a temporary WQ_BT_DIR, and the socket errors
+// the library reports.
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdio>
-#include <fstream>
-#include <string>
 
 #include "bluetooth/bt_link.h"
 #include "box_fixture.h"
@@ -14,46 +11,18 @@
 
 namespace {
 
-using namespace std::chrono_literals;
 using steady = std::chrono::steady_clock;
 
 constexpr BTH_ADDR box_address = 0x0011223344AAull;
 
-class BtLinkIntegration : public BoxTest {
-protected:
-    char message[wq_message_size] = {};
-};
-
-// Malformed and blank lines are skipped, a CR before the line end dropped,
-// names taken as they stand and cut to their slot.
-TEST_F(BtLinkIntegration, TheDeviceListFollowsTheDevicesFile) {
-    std::ofstream(path("devices"), std::ios::binary)
-        << "00:11:22:33:44:AA Box One\r\n\n\r\nnot an address\n00:11:22:33:44 short\n"
-           "00-11-22-33-44-55 dashes\n00:11:22:33:44:GG bad hex\n"
-           "00:11:22:33:44:55x glued\nAA:BB:CC:DD:EE:FF\nAA:BB:CC:DD:EE:F0 \n"
-           "01:02:03:04:05:06 Second  box \r\n0a:0b:0c:0d:0e:0f lower\n"
-           "10:20:30:40:50:60 " + std::string(40, 'L') + "\n"
-           "11:22:33:44:55:66 Umlaut \xE4\xF6\xFC";
-    std::string list(160, 'X');
-    unsigned int count = 99;
-    EXPECT_EQ(wq_get_device_list(list.data(), 160, &count, message, 0), wq_status_ok) << message;
-    EXPECT_EQ(count, 5u);
-    std::string expected(160, '\0');
-    const std::string names[] = {"Box One", "Second  box ", "lower", std::string(32, 'L'),
-                                 "Umlaut \xE4\xF6\xFC"};
-    for (std::size_t i = 0; i < 5; ++i) expected.replace(i * 32, names[i].size(), names[i]);
-    EXPECT_EQ(list, expected);
-
-    std::remove(path("devices").c_str());
-    EXPECT_EQ(wq_get_device_list(list.data(), 160, &count, message, 1), wq_status_ok);
-    EXPECT_EQ(count, 0u) << "a missing devices file means no known devices";
-}
+using BtLinkIntegration = BoxTest;
 
 // The receive time-out ends a receive when set, not later (the box answers
 // nothing unasked); a box that hung up ends the receive and fails a send
 // with a code, not a SIGPIPE.
 TEST_F(BtLinkIntegration, TimeOutsAndAHungUpBox) {
     start_box();
+    char message[wq_message_size] = {};
     unsigned int socket = 0;
     ASSERT_EQ(wq_bt_ota_connect(box_address, &socket, message, 0), 0) << message;
     ASSERT_EQ(plat_set_socket_option(socket, plat_socket_option::receive_timeout, 250), 0);

@@ -26,10 +26,7 @@ using namespace std::chrono_literals;
 
 bool is_open(int fd) { return ::fcntl(fd, F_GETFD) != -1; }
 
-class NotOurs : public BoxTest {
-protected:
-    char message[128] = {};
-};
+using NotOurs = BoxTest;
 
 // Descriptors the host owns: the standard streams, a pipe, a file (also
 // what a closed socket's number may come to hold), a datagram socket, a
@@ -55,6 +52,7 @@ TEST_F(NotOurs, HostDescriptorsAreNeitherUsedNorClosed) {
     pty_peer terminal(dir.path(), "COM1");
     const int tty = ::open(path("COM1").c_str(), O_RDWR | O_NOCTTY);
     const winsize window{24, 80, 0, 0};  // as a terminal has one
+    char message[128] = {};
     ASSERT_TRUE(::ioctl(tty, TIOCEXCL) == 0 && ::ioctl(tty, TIOCSWINSZ, &window) == 0);
     for (const std::string& bt_dir : {dir.path(), std::string()}) {
         scoped_env bluetooth("WQ_BT_DIR", bt_dir);
@@ -86,6 +84,7 @@ TEST_F(NotOurs, HostDescriptorsAreNeitherUsedNorClosed) {
 // its line: hung up, or its exclusive mode cleared by another opener's
 // TIOCNXCL (a flag of the terminal, which anyone who has it open may clear).
 TEST_F(NotOurs, APortIsAboveTheStandardStreamsAndOursToCloseWhateverOthersDid) {
+    char message[128] = {};
     for (const bool hang_up : {false, true}) {
         auto box = std::make_unique<pty_peer>(dir.path(), "COM1");
         const int other = ::open(path("COM1").c_str(), O_RDWR | O_NOCTTY);  // before the port turns exclusive

@@ -3,10 +3,8 @@
 // table of command lines with what each must print and leave behind.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <grp.h>
 #include <signal.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -38,12 +36,11 @@ std::size_t count_of(const std::string& text, const std::string& part) {
     return n;
 }
 
-// What a row sets up around the command: the files it meets, a port another
-// program holds, the user it runs as, where its output goes.
+// What a row sets up around the command: the files it meets, the user it
+// runs as, where its output goes.
 struct scene {
     std::string dir;
-    arguments wrapper;      // the command runs under these (a shell pipe, another user)
-    std::vector<int> held;  // ports held for the run
+    arguments wrapper;  // the command runs under these (a shell pipe, another user)
 };
 
 // What a row needs beyond its command line and texts; most need nothing.
@@ -68,7 +65,7 @@ struct row {
 };
 void PrintTo(const row& r, std::ostream* os) { *os << r.name; }
 
-const std::string image_name = "image.bin";  // 5000 bytes: the last chunk is a short one
+// image.bin: 5000 bytes, so the last chunk is a short one.
 std::vector<unsigned char> test_image() {
     std::vector<unsigned char> image(5000);
     for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<unsigned char>(i * 31 + 7);
@@ -120,12 +117,6 @@ void box_goes(pid_t, wqbox::emulator& box, const std::string& dir) {
     box.add_fault({.request = "*", .kind = wqbox::fault_kind::drop, .word = "", .amount = 0});
 }
 
-void hold(scene& s, const char* port) {
-    const int fd = open((s.dir + "/" + port).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-    ASSERT_GE(fd, 0);
-    ASSERT_EQ(flock(fd, LOCK_EX | LOCK_NB), 0);
-    s.held.push_back(fd);
-}
 // A device file of root's that user nobody, in none of its groups, meets.
 void nobody_meets(scene& s, const char* group, mode_t mode) {
     const struct group* g = getgrnam(group);
@@ -151,18 +142,12 @@ const row rows[] = {
       R"("values":{"port":1,"identification":"WQBOX 1.0 SN 10001"}})" "\n"}},
     // A leading zero is no octal prefix.
     {"find_port_012", {"--sim", "--port", "012", "find"}, 0, {"box on COM12: WQBOX 1.0 SN 10001\n"}},
-    {"find_device", {"--device", "{dir}/COM1", "find"}, 0, {"box on {dir}/COM1: WQBOX 1.0 SN 10001\n"}},
     {"devices", {"--sim", "devices"}, 0, {"devices:\n  WQ Box\n"}},
-    {"connect_by_name", {"--sim", "connect", "WQ Box"}, 0, {"WQ Box is 00:11:22:33:44:AA: WQBOX ready\n"}},
     {"find_other_port", {"--json", "--port", "3", "find"}, 1,
      {R"("message":"no box answered on COM3; {dir}/COM3: No such file or directory)", R"("values":{}})"}},
-    {"find_port_in_use", {"--port", "3", "find"}, 1, {},
-     {"no box answered on COM3; {dir}/COM3: Resource temporarily unavailable: in use by another program"},
-     {.box = {.com_port = 3}, .set = [](scene& s) { hold(s, "COM3"); }}},
     {"german_json", {"--sim", "--json", "--german", "connect", "Nobody"}, 1,
      {"{\"command\":\"connect\",\"status\":1,\"message\":\"Ger\xC3\xA4t kann nicht gefunden werden!\","
       "\"failed_at\":\"wq_connect_to_bt_device\",\"hint\":\"the emulated box of --sim is called \\\"WQ Box\\\""}},
-    {"convert_full_value", {"convert", "1234567"}, 0, {"1234567\n"}},
     {"convert_json_number", {"--json", "convert", "12.5"}, 0, {R"("values":{"text":"12.5","value":12.5}})"}},
     {"trace", {"--sim", "--trace", "identify"}, 0, {"identify request sent"},
      {"bt     host>box 14 bytes 24 24 42 54 5F 49 44 45 4E 54 46 59 23 23  |$$BT_IDENTFY##|", "BT_IDENTFY: identifying"}},
@@ -313,7 +298,7 @@ TEST_P(Wqctl, PrintsAndKeeps) {
         else start_box(x.box);
     }
     const auto image = test_image();
-    std::ofstream(path(image_name)).write(reinterpret_cast<const char*>(image.data()), image.size());
+    std::ofstream(path("image.bin")).write(reinterpret_cast<const char*>(image.data()), image.size());
     scene sc;
     sc.dir = dir.path();
     if (x.set) x.set(sc);
@@ -330,7 +315,6 @@ TEST_P(Wqctl, PrintsAndKeeps) {
     const pid_t pid = spawn(args, path("out"), path("err"));
     if (x.during && pid > 0) x.during(pid, *box, dir.path());
     const int code = pid > 0 ? wait_exit(pid) : -1;
-    for (const int fd : sc.held) close(fd);
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::seconds(x.at_least_s));
     const std::string out = file_text(path("out")), err = file_text(path("err"));
     EXPECT_EQ(code, r.code) << out << err;

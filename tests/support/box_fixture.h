@@ -3,8 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <functional>
 #include <memory>
 #include <string>
 
@@ -31,11 +29,6 @@ protected:
         start_box(cfg);
     }
     std::string path(const std::string& name) const { return dir.path() + "/" + name; }
-    // Waits for what the box does with a request it does not answer: the
-    // host may be done before the box has read it.
-    bool box_reaches(const std::function<bool(const wqbox::box_state&)>& done) {
-        return eventually([&] { return done(box->state()); }, std::chrono::seconds(2));
-    }
 
     temp_dir dir;
     // Where the library under test looks for the box's links.

@@ -12,7 +12,6 @@ inline constexpr BTH_ADDR test_box_address = 0xA1B2C3D4E5F6ull;  // no byte zero
 
 inline fake::link& bt_test_box() { return fake::bt_box(test_box_address); }
 
-// A frame as the box sends it: "$$" + payload + "##".
 inline bytes frame(const bytes& payload) { return fake::text("$$") + payload + fake::text("##"); }
 inline bytes frame(const std::string& payload) { return frame(fake::text(payload)); }
 

@@ -15,7 +15,6 @@
 #include "text/messages.h"
 #include "wq.h"
 
-// Byte strings join with +, in every test.
 using fake::operator+;
 using fake::bytes;
 

@@ -101,13 +101,9 @@ bool pty_peer::received(std::chrono::milliseconds within) {
     return ::poll(&p, 1, static_cast<int>(within.count())) > 0;
 }
 
-void pty_peer::write(const std::vector<unsigned char>& data) {
+void pty_peer::write(const std::string& data) {
     // The master blocks until a write is taken whole.
     if (::write(master_, data.data(), data.size()) != static_cast<ssize_t>(data.size())) {
         throw std::system_error(errno, std::generic_category(), "write to pty");
     }
-}
-
-void pty_peer::write(const std::string& text) {
-    write(std::vector<unsigned char>(text.begin(), text.end()));
 }

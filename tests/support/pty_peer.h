@@ -53,8 +53,7 @@ public:
 
     // Whether the host wrote anything to the line by the end of `within`.
     bool received(std::chrono::milliseconds within);
-    void write(const std::vector<unsigned char>& data);
-    void write(const std::string& text);
+    void write(const std::string& data);
 
 private:
     int master_ = -1;

@@ -68,7 +68,6 @@ TEST_F(SerialPortTest, ProbeWalksTheComPortsUntilABoxAnswers) {
     fake::reset();  // COM5's unused script is not a leak
 }
 
-// One misbehaving device on COM1; the text buffer starts as "TTTT".
 TEST_F(SerialPortTest, ProbeFailuresOnePortAtATime) {
     struct row {
         const char* what;

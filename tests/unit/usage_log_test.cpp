@@ -58,7 +58,6 @@ struct entry_outputs {
                                     product_1.get(), product_2.get(), water_2.get(),
                                     water_3.get(), key.get(), message, repeat, language);
     }
-    // Every byte of all eight outputs.
     std::string all() const {
         return number.all() + water.all() + text.all() + product_1.all() + product_2.all() +
                water_2.all() + water_3.all() + key.all();
