@@ -8,8 +8,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 
+#include "exact_buffer.h"
 #include "text/messages.h"
 #include "wq.h"
 
@@ -24,21 +24,13 @@ inline constexpr BTH_ADDR box_address = 0x0011223344AAull;
 
 // A host buffer of exactly `size` bytes, filled with a byte no output ends
 // in; `empty` starts it as an empty text, as a host passes a message buffer.
-class output {
-public:
-    explicit output(std::size_t size = wq_message_size, bool empty = true)
-        : bytes_(new char[size]), size_(size) {
-        std::memset(bytes_.get(), 'X', size);
-        if (empty) bytes_[0] = '\0';
+struct output : exact_buffer {
+    explicit output(std::size_t size = wq_message_size, bool empty = true) : exact_buffer(size) {
+        if (empty) bytes[0] = '\0';
     }
-    char* get() { return bytes_.get(); }
     void must_be_terminated(const char* what) const {
-        if (!std::memchr(bytes_.get(), 0, size_)) fail(what);
+        if (!std::memchr(bytes.get(), 0, length)) fail(what);
     }
-
-private:
-    std::unique_ptr<char[]> bytes_;
-    std::size_t size_;
 };
 
 }  // namespace fuzz
