@@ -14,7 +14,6 @@
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -213,10 +212,9 @@ int socket_option(int fd, int name) {
 
 int rfcomm_socket() { return ::socket(AF_BLUETOOTH, SOCK_STREAM | SOCK_CLOEXEC, btproto_rfcomm); }
 
+// Runs once a received byte; SO_DOMAIN fails on anything but a socket.
 bool is_rfcomm_socket(int fd) {
-    struct stat status {};
-    return ::fstat(fd, &status) == 0 && S_ISSOCK(status.st_mode) &&
-           socket_option(fd, SO_DOMAIN) == AF_BLUETOOTH &&
+    return socket_option(fd, SO_DOMAIN) == AF_BLUETOOTH &&
            socket_option(fd, SO_PROTOCOL) == btproto_rfcomm &&
            socket_option(fd, SO_TYPE) == SOCK_STREAM;
 }

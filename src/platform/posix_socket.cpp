@@ -75,6 +75,10 @@ const char* bt_dir() {
 // (or one not yet connected nor bound: ours between its socket and connect
 // calls, or after a connect that failed). A host's own sockets - its bus
 // connection, its display, a socket pair - are none of these.
+//
+// Frames are received a byte at a time, so the check runs once a byte and
+// asks the kernel as little as it can: SO_TYPE fails on anything but a
+// socket, and the address tells the family and a box's directory.
 
 bool same_file(const char* a, const char* b) {
     struct stat first {}, second {};
@@ -89,16 +93,15 @@ std::string directory_of(const std::string& path) {
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
+// The library connects to "<dir>/<box>", so the names match; another
+// spelling of the same directory is compared on disk.
+bool is_box_directory(const std::string& directory, const char* dir) {
+    return directory == dir || same_file(directory.c_str(), dir);
+}
+
 bool is_box_socket(int fd, const char* dir) {
-    struct stat status {};
-    int domain = 0;
     int type = 0;
-    socklen_t length = sizeof domain;
-    if (::fstat(fd, &status) != 0 || !S_ISSOCK(status.st_mode) ||
-        ::getsockopt(fd, SOL_SOCKET, SO_DOMAIN, &domain, &length) != 0 || domain != AF_UNIX) {
-        return false;
-    }
-    length = sizeof type;
+    socklen_t length = sizeof type;
     if (::getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &length) != 0 || type != SOCK_STREAM) {
         return false;
     }
@@ -109,13 +112,14 @@ bool is_box_socket(int fd, const char* dir) {
         length = sizeof address;
         return errno == ENOTCONN &&
                ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0 &&
-               length == sizeof address.sun_family;
+               address.sun_family == AF_UNIX && length == sizeof address.sun_family;
     }
+    if (address.sun_family != AF_UNIX) return false;
     const std::size_t path_length = length > sizeof address.sun_family
                                         ? ::strnlen(address.sun_path, length - sizeof address.sun_family)
                                         : 0;
     if (path_length == 0) return false;  // unnamed (a socket pair) or abstract
-    return same_file(directory_of(std::string(address.sun_path, path_length)).c_str(), dir);
+    return is_box_directory(directory_of(std::string(address.sun_path, path_length)), dir);
 }
 
 bool is_our_socket(std::uint64_t socket) {
