@@ -389,8 +389,9 @@ void run_jobs(const std::string& wqctl, const std::string& dir, traffic& log) {
         if (std::strstr(j.name, "firmware") && j.over == link::serial) floor_s += 1;  // the start wait
         if (std::strstr(j.name, "usage log")) {
             std::vector<double> waits(log.exchanges().size(), j.over == link::serial ? 10.0 : 1.0);
-            // Over Bluetooth the connect handshake and the count request wait 100 ms each.
-            if (j.over == link::bluetooth) std::fill_n(waits.begin(), std::min<std::size_t>(3, waits.size()), 100.0);
+            // Over Bluetooth the count request waits 100 ms; the kept
+            // connection opens without an exchange.
+            if (j.over == link::bluetooth && !waits.empty()) waits.front() = 100.0;
             floor_s = floor_ms(j.over, log.exchanges(), waits) / 1000;
         }
         std::printf("| %-40s | %9.3f | %9.3f | %6.3f | %8.1f%% |\n", j.name, took, floor_s,
