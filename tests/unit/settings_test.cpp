@@ -76,8 +76,7 @@ int read_and_check(const read_row& r, bool serial, char* message, int language) 
     return status;
 }
 
-// Fields are cut inside the host's buffers; the short record leaves text_8
-// and mode alone.
+// The short record leaves text_8 and mode alone.
 TEST(SerialSettings, ReadOutcomes) {
     const bytes long_record = record_of(
         layout::serial_long, {{0, fake::text("one \xF6")}, {96, fake::text("four")}, {280, fake::text("seven")},
@@ -200,9 +199,9 @@ TEST(BtSettings, WriteOutcomes) {
 }
 
 // A record is read 100 ms after the request; a short one reads as zero
-// behind its end, and the line is drained either way. The address pair
-// comes back from text_8, the third address from where text_7's start is
-// copied.
+// behind its end, fields without a zero byte are cut inside the host's
+// buffers, and the line is drained either way. The address pair comes back
+// from text_8, the third address from where text_7's start is copied.
 TEST(BtSettings, ReadOutcomes) {
     bytes short_record(200, 0);
     std::copy_n("Short", 5, short_record.begin());
