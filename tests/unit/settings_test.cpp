@@ -57,14 +57,14 @@ bytes record_of(layout l, std::vector<placed> fields) {
     return record;
 }
 
-// A read's outcome, and what it hands the host: nothing when it failed, else
-// read_outputs::texts().
-struct read_row {
+// A settings call's outcome and layout; a read hands the host nothing when
+// it failed, else `texts` (read_outputs::texts()).
+struct settings_row {
     outcome expected;
     int layout = 0;  // 1: the short serial record, the safe Bluetooth layout
     std::vector<std::string> texts = {};
 };
-int read_and_check(const read_row& r, bool serial, char* message, int language) {
+int read_and_check(const settings_row& r, bool serial, char* message, int language) {
     read_outputs out;
     const int status = serial ? out.read_serial(1, message, r.layout, language)
                               : out.read_bt(test_box_address, message, r.layout, language);
@@ -84,7 +84,7 @@ TEST(SerialSettings, ReadOutcomes) {
                               {368, le32(0x80000000)}});
     const bytes short_record =
         record_of(layout::serial_short, {{280, fake::text("7")}, {332, {0x70, 0x11}}});
-    check_rows(std::vector<read_row>{
+    check_rows(std::vector<settings_row>{
         {{"port not opened", {}, 1, port_not_opened, 0}},
         {{"request not sent", failing(fake::call::write_file), 1,
           {"Error Occured While Sending Read Request", "Fehler beim Versenden der Leseanfrage"}, 0}},
@@ -94,7 +94,7 @@ TEST(SerialSettings, ReadOutcomes) {
          {"one \xF6", "", "", "four", "-2", "65535", "", "", "seven", "eight", "-2147483648", "", "", ""}},
         {{"short record", answers(read_block, short_record), 0, read_done, 0}, 1,
          {"", "", "", "", "4464", "0", "", "", "7", std::string(32, 'X'), std::string(12, 'X'), "", "", ""}},
-    }, com1, [](const read_row& r, char* message, int language) {
+    }, com1, [](const settings_row& r, char* message, int language) {
         return read_and_check(r, true, message, language);
     });
 }
@@ -163,39 +163,34 @@ TEST(BtSettings, WriteOutcomes) {
     const auto request_answered = [](const char* reply) {
         return answers_tag("BTWRTE_REQ", frame(reply));
     };
-    check_outcomes(with_connection_failures({
-        {"stored", bt_accepts(384), 0, stored, 200, 2},
-        {"busy: no data frame", request_answered("BTBUSY_XXX"), 1,
-         {"Write setting denied. Reason: in-use. ",
-          "Schreibeinstellung verweigert. Grund: In Gebrauch. "}, 100, 1},
-        {"other word", request_answered("BTWRTE_DNE"), 1, invalid, 100, 1},
-        {"wrong completion", bt_accepts(384, frame("BTWRTE_DNEX")), 1, invalid, 200},
-        {"no completion", bt_accepts(384, {}), 1, read_timeout, 200 + 10 * 100},
-        {"data frame not sent",
-         [&](fake::link& box) {
-             request_answered("BTWRTE_ACK")(box);
-             fake::fail(fake::call::send, 2, 10054);
-         }, 1, same("Send Settings Failed: 10054"), 100, 1},
-        {"first request unanswered",
-         [](fake::link& box) {
-             box.expect(frame("BTWRTE_REQ"));
-             bt_accepts(384)(box);
-         }, 0, stored, 1100 + 200, 3},
-        {"never answered", [](fake::link&) {}, 1, read_timeout, 5 * (100 + 10 * 100), 5},
-        {"never sent",
-         [](fake::link&) {
-             for (int nth = 1; nth <= 5; ++nth) fake::fail(fake::call::send, nth, 10049 + nth);
-         }, 1, same("Send BT_WRITE_REQ_WORD Failed: 10054"), 0},
-    }), bt_test_box, [](char* message, int language) {
-        return write_args{}.write_bt(test_box_address, message, language);
+    check_rows(with_connection_failures(std::vector<settings_row>{
+        {{"stored", bt_accepts(384), 0, stored, 200, 2}},
+        {{"stored in the safe layout", bt_accepts(388), 0,
+          {"[Safe] Write Settings Successful!", "[Safe] Speichern der Einstellungen erfolgreich!"}, 200}, 1},
+        {{"busy: no data frame", request_answered("BTBUSY_XXX"), 1,
+          {"Write setting denied. Reason: in-use. ",
+           "Schreibeinstellung verweigert. Grund: In Gebrauch. "}, 100, 1}},
+        {{"other word", request_answered("BTWRTE_DNE"), 1, invalid, 100, 1}},
+        {{"wrong completion", bt_accepts(384, frame("BTWRTE_DNEX")), 1, invalid, 200}},
+        {{"no completion", bt_accepts(384, {}), 1, read_timeout, 200 + 10 * 100}},
+        {{"data frame not sent",
+          [&](fake::link& box) {
+              request_answered("BTWRTE_ACK")(box);
+              fake::fail(fake::call::send, 2, 10054);
+          }, 1, same("Send Settings Failed: 10054"), 100, 1}},
+        {{"first request unanswered",
+          [](fake::link& box) {
+              box.expect(frame("BTWRTE_REQ"));
+              bt_accepts(384)(box);
+          }, 0, stored, 1100 + 200, 3}},
+        {{"never answered", [](fake::link&) {}, 1, read_timeout, 5 * (100 + 10 * 100), 5}},
+        {{"never sent",
+          [](fake::link&) {
+              for (int nth = 1; nth <= 5; ++nth) fake::fail(fake::call::send, nth, 10049 + nth);
+          }, 1, same("Send BT_WRITE_REQ_WORD Failed: 10054"), 0}},
+    }), bt_test_box, [](const settings_row& r, char* message, int language) {
+        return write_args{.layout = r.layout}.write_bt(test_box_address, message, language);
     });
-    check_outcomes({{"stored in the safe layout", bt_accepts(388), 0,
-                     {"[Safe] Write Settings Successful!",
-                      "[Safe] Speichern der Einstellungen erfolgreich!"}, 200}},
-                   bt_test_box, [](char* message, int language) {
-                       return write_args{.layout = 1}.write_bt(test_box_address, message,
-                                                               language);
-                   });
 }
 
 // A record is read 100 ms after the request; a short one reads as zero
@@ -212,7 +207,7 @@ TEST(BtSettings, ReadOutcomes) {
     const bytes address_mode =
         record_of(layout::bt_standard, {{168, fake::text("172.16.0.1")}, {368, le32(3)},
                                         {328, fake::text("192.168.1.10%%%%10.0.0.1%%%%%%%")}});
-    check_rows(with_connection_failures(std::vector<read_row>{
+    check_rows(with_connection_failures(std::vector<settings_row>{
         {{"short record", record_read(short_record), 0, read_done, 200}, 0,
          {"Short", "", "", "", "0", "0", "", "", "", "", "0", "", "", ""}},
         {{"no zero byte", record_read(bytes(384, 'Z')), 0,
@@ -225,7 +220,7 @@ TEST(BtSettings, ReadOutcomes) {
         {{"silent", answers_tag("BTREAD_REQ"), 1, read_timeout, 100 + 10 * 100 + 100}},
         {{"request not sent", failing(fake::call::send, 1, 10054), 1,
           same("Send BT_READ_REQ_WORD Failed: 10054"), 100}},
-    }), bt_test_box, [](const read_row& r, char* message, int language) {
+    }), bt_test_box, [](const settings_row& r, char* message, int language) {
         return read_and_check(r, false, message, language);
     });
 }
