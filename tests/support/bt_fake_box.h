@@ -2,6 +2,7 @@
 // frames, and what every command's own connection does when it fails.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -32,12 +33,23 @@ inline unsigned int open_test_socket() {
     return wq_bt_ota_connect(test_box_address, &socket, message, 0) == 0 ? socket : 0;
 }
 
+// A command run on the box at test_box_address, or on a kept connection to it.
+inline std::function<int(char*, int)> on_test_box(int (*command)(BTH_ADDR, char*, int)) {
+    return [command](char* message, int language) { return command(test_box_address, message, language); };
+}
+inline std::function<int(char*, int)> on_kept_connection(int (*command)(unsigned int, char*, int)) {
+    return [command](char* message, int language) { return command(open_test_socket(), message, language); };
+}
+
 // The two ways a command's own connection fails: the socket layer does not
 // start (nothing to end), or the box cannot be reached (the layer ended).
-inline std::vector<outcome> with_connection_failures(std::vector<outcome> rows) {
-    rows.push_back({"socket layer does not start", failing(fake::call::wsa_startup, 1, 10091), 1,
-                    {"Winsock 2.2 opening error!", "Winsock 2.2 opening error!"}, 0});
-    rows.push_back({"box out of range", failing(fake::call::connect, 1, 10060), 1,
-                    {"Socket Call Failed: 10060", "Socket Call Failed: 10060"}, 0, 0});
+// Rows that carry more than their outcome (check_rows) keep their defaults.
+template <class Row = outcome>
+std::vector<Row> with_connection_failures(std::vector<Row> rows) {
+    const outcome failures[] = {
+        {"socket layer does not start", failing(fake::call::wsa_startup, 1, 10091), 1,
+         same("Winsock 2.2 opening error!"), 0},
+        {"box out of range", failing(fake::call::connect, 1, 10060), 1, same("Socket Call Failed: 10060"), 0, 0}};
+    for (const outcome& failure : failures) rows.push_back(Row{failure});
     return rows;
 }

@@ -6,7 +6,6 @@
 #include <memory>
 #include <string>
 
-// `size` bytes filled with `fill`.
 struct exact_buffer {
     explicit exact_buffer(std::size_t size, char fill = 'X')
         : bytes(new char[size]), length(size) {

@@ -103,7 +103,6 @@ link& bt_box(std::uint64_t address);
 // A device the Bluetooth lookup reports, in order; nullptr: no name.
 void add_known_device(const char* name, std::uint64_t address);
 
-// The next serial handle the fake hands out.
 void next_handle(plat_handle value);
 
 // What the library did, as far as the tests look at it.

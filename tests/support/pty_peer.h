@@ -32,7 +32,6 @@ private:
     std::string path_;
 };
 
-// Sets an environment variable for the lifetime of the object.
 class scoped_env {
 public:
     scoped_env(const char* name, const std::string& value);

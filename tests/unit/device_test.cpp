@@ -51,25 +51,24 @@ TEST(SerialClock, Outcomes) {
 TEST(BtDevice, SyncTimeSendsTheDecimalTimeFrame) {
     struct row {
         outcome expected;
-        unsigned long long time;
+        unsigned long long time = 1;
     };
     const auto sent = [](const char* time_frame) {
         return outcome{time_frame, answers(frame("BTSYNC_TIM") + fake::text(time_frame)), 0,
                        earlier_message, 100, 2};
     };
-    std::vector<row> rows = {
+    const std::vector<row> rows = {
         {sent("$$0##"), 0},
         {sent("$$18446744073709551615##"), 18446744073709551615ull},
         {{"clock request not sent", failing(fake::call::send, 1, 10054), 1,
-          bt_send_failed("SYNC TIME", 10054), 0}, 1},
+          bt_send_failed("SYNC TIME", 10054), 0}},
         {{"time frame not sent",
           [](fake::link& box) {
               box.expect(frame("BTSYNC_TIM"));
               fake::fail(fake::call::send, 2, 10053);
-          }, 1, bt_send_failed("TIME", 10053), 100}, 1},
+          }, 1, bt_send_failed("TIME", 10053), 100}},
     };
-    for (const outcome& failure : with_connection_failures({})) rows.push_back({failure, 1});
-    check_rows(rows, bt_test_box, [](const row& r, char* message, int language) {
+    check_rows(with_connection_failures(rows), bt_test_box, [](const row& r, char* message, int language) {
         return wq_bt_sync_time(test_box_address, r.time, message, language);
     });
 }
@@ -79,16 +78,12 @@ TEST(BtDevice, IdentifyAndResetSendTheirRequestOnly) {
     check_outcomes(with_connection_failures({
         {"sent", answers_tag("BT_IDENTFY"), 0, earlier_message, 0, 1},
         {"not sent", failing(fake::call::send, 1, 10050), 1, bt_send_failed("IDENTIFY", 10050), 0},
-    }), bt_test_box, [](char* message, int language) {
-        return wq_bt_identify(test_box_address, message, language);
-    });
+    }), bt_test_box, on_test_box(wq_bt_identify));
     check_outcomes(with_connection_failures({
         {"sent", answers_tag("BT_TAP_RST"), 0,
          {"Send RST_REQ Success.", "RST_REQ erfolgreich senden."}, 0, 1},
         {"not sent", failing(fake::call::send, 1, 10054), 1, bt_send_failed("RST_REQ", 10054), 0},
-    }), bt_test_box, [](char* message, int language) {
-        return wq_bt_reset_device(test_box_address, message, language);
-    });
+    }), bt_test_box, on_test_box(wq_bt_reset_device));
 }
 
 constexpr int untouched_level = 0x7EADBEEF;
@@ -100,20 +95,17 @@ TEST(BtBattery, LevelOutcomes) {
     };
     struct row {
         outcome expected;
-        int level;
+        int level = untouched_level;
     };
-    std::vector<row> rows = {
+    const std::vector<row> rows = {
         {{"longer than the area: cut", replies(fake::repeat(0x55, 12)), 0, no_message, 10000}, 85},
         {{"negative", replies({0xC8}), 0, no_message, 10000}, -56},
         {{"empty payload", replies({}), 0, no_message, 10000}, 0},
-        {{"silent", answers_tag("BTREAD_BAT"), 1, read_timeout, 10000 + 10 * 100}, untouched_level},
+        {{"silent", answers_tag("BTREAD_BAT"), 1, read_timeout, 10000 + 10 * 100}},
         {{"send fails", failing(fake::call::send, 1, 10054), 1,
-          bt_send_failed("READ_BATT_LEVEL", 10054), 0}, untouched_level},
+          bt_send_failed("READ_BATT_LEVEL", 10054), 0}},
     };
-    for (const outcome& failure : with_connection_failures({})) {
-        rows.push_back({failure, untouched_level});
-    }
-    check_rows(rows, bt_test_box, [](const row& r, char* message, int language) {
+    check_rows(with_connection_failures(rows), bt_test_box, [](const row& r, char* message, int language) {
         const auto level = std::make_unique<int>(untouched_level);
         const int status = wq_bt_read_batt(test_box_address, level.get(), message, language);
         EXPECT_EQ(*level, r.level);
@@ -133,9 +125,7 @@ TEST(BtBattery, FlushOutcomes) {
         {"silent", answers_tag("BT_TAP_SPL"), 1, read_timeout, 1000 + 10 * 100},
         {"send fails", failing(fake::call::send, 1, 10053), 1,
          bt_send_failed("USER SPOOL REQ", 10053), 0},
-    }), bt_test_box, [](char* message, int language) {
-        return wq_bt_force_flush(test_box_address, message, language);
-    });
+    }), bt_test_box, on_test_box(wq_bt_force_flush));
 }
 
 // ---- usage settings -----------------------------------------------------------
@@ -152,7 +142,7 @@ TEST(BtUsageSettings, CountOutcomes) {
         outcome expected;
         unsigned int count = untouched_count;
     };
-    std::vector<row> rows = {
+    const std::vector<row> rows = {
         {{"four bytes", replies({0x78, 0x56, 0x34, 0x12}), 0, no_message, 10}, 0x12345678u},
         {{"empty payload", replies({}), 0, no_message, 10}, 0},
         {{"longer than the area", replies(fake::repeat(0xFF, 40)), 0, no_message, 10}, 0xFFFFFFFF},
@@ -160,8 +150,7 @@ TEST(BtUsageSettings, CountOutcomes) {
         {{"send fails", failing(fake::call::send, 1, 10054), 1,
           bt_send_failed("READ USAGE SETTING REQ", 10054), 0}},
     };
-    for (const outcome& failure : with_connection_failures({})) rows.push_back({failure});
-    check_rows(rows, bt_test_box, [](const row& r, char* message, int language) {
+    check_rows(with_connection_failures(rows), bt_test_box, [](const row& r, char* message, int language) {
         const auto count = std::make_unique<unsigned int>(untouched_count);
         const int status =
             wq_bt_get_usage_setting_cnt(test_box_address, count.get(), message, language);
@@ -189,13 +178,12 @@ TEST(BtUsageSettings, ReadOutcomes) {
                                    "Nutzungseinstellungen erfolgreich gelesen!"};
     struct row {
         outcome expected;
-        int buffer_size;
-        int data_size;
-        bytes settings;  // all buffer_size bytes afterwards
+        int buffer_size = 8;
+        int data_size = 4;
+        bytes settings = fake::repeat('S', 8);  // all buffer_size bytes afterwards: untouched
         std::size_t work_buffers = 1;
     };
-    const bytes untouched = fake::repeat('S', 8);
-    std::vector<row> rows = {
+    const std::vector<row> rows = {
         {{"block", block, 0, read, 100}, 16, 8, fake::text("ABCDEFGH") + fake::repeat(0, 8)},
         {{"payload cut to the buffer", block, 0, read, 100}, 8, 8,
          fake::text("ABCDEF") + bytes{0, 0}},
@@ -203,14 +191,11 @@ TEST(BtUsageSettings, ReadOutcomes) {
          fake::repeat(0, 8)},
         {{"send fails", failing(fake::call::send, 1, 10054), 1,
           same("Send BT_USESETT_RBEGIN_WORD Failed: 10054"), 0}, 8, 4, fake::repeat(0, 8)},
-        {{"more data than buffer", nothing, 1, refused, 0, 0}, 8, 9, untouched, 0},
+        {{"more data than buffer", nothing, 1, refused, 0, 0}, 8, 9, fake::repeat('S', 8), 0},
         {{"negative buffer size", nothing, 1, refused, 0, 0}, -1, 0, {}, 0},
-        {{"heap exhausted", failing(fake::call::heap_alloc), 1, refused, 0, 0}, 8, 4, untouched},
+        {{"heap exhausted", failing(fake::call::heap_alloc), 1, refused, 0, 0}},
     };
-    for (const outcome& failure : with_connection_failures({})) {
-        rows.push_back({failure, 8, 4, untouched});
-    }
-    check_rows(rows, bt_test_box, [](const row& r, char* message, int language) {
+    check_rows(with_connection_failures(rows), bt_test_box, [](const row& r, char* message, int language) {
         exact_buffer settings(static_cast<std::size_t>(std::max(r.buffer_size, 0)), 'S');
         const int status = wq_bt_read_usage_settings(test_box_address, r.buffer_size, r.data_size,
                                                      settings.get(), message, language);
@@ -237,7 +222,7 @@ TEST(BtUsageSettings, WriteOutcomes) {
         int buffer_size = 9;
         std::size_t work_buffers = 1;
     };
-    std::vector<row> rows = {
+    const std::vector<row> rows = {
         {{"written", leave(frame("BTUSET_WAC"), frame("BTUSET_WDN")), 0, no_message, 20, 2}},
         {{"box busy", answered(frame("BTBUSY_XXX")), 1,
           {"Write setting denied. Reason: in-use.",
@@ -257,8 +242,7 @@ TEST(BtUsageSettings, WriteOutcomes) {
         {{"no room for the markers", nothing, 1, refused, 0, 0}, 5, 8, 0},
         {{"negative data size", nothing, 1, refused, 0, 0}, -2, 8, 0},
     };
-    for (const outcome& failure : with_connection_failures({})) rows.push_back({failure});
-    check_rows(rows, bt_test_box, [&](const row& r, char* message, int language) {
+    check_rows(with_connection_failures(rows), bt_test_box, [&](const row& r, char* message, int language) {
         exact_buffer settings(block.size());
         std::copy(block.begin(), block.end(), settings.get());
         const int status = wq_bt_write_usage_settings(test_box_address, r.data_size,

@@ -203,9 +203,7 @@ TEST(BtFirmware, ResetClosesTheConnection) {
          {"Send 'Reset Device' Failed. The device can be reset manually 10054",
           "Senden 'Reset Device' fehlgeschlagen. Das Ger\xE4t kann manuell zur\xFC" "ckgesetzt "
           "werden 10054"}, 0},
-    }, bt_test_box, [](char* message, int language) {
-        return wq_bt_ota_reset(open_test_socket(), message, language);
-    });
+    }, bt_test_box, on_kept_connection(wq_bt_ota_reset));
 }
 
 }  // namespace

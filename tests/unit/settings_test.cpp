@@ -25,21 +25,77 @@ const expected_message read_done = {"Read User Settings Success!",
 const expected_message restored = {"Restore Default User Settings Success!",
                                    "Widerherstellung Standard Nutzereinstellungen erfolgreich!"};
 
+// ---- the record in each layout --------------------------------------------------
+
+enum class layout { serial_short, serial_long, bt_standard, bt_safe };
+
+bool is_serial(layout l) { return l == layout::serial_short || l == layout::serial_long; }
+// The calls' layout argument.
+int short_or_safe(layout l) { return l == layout::serial_short || l == layout::bt_safe; }
+std::size_t size_of(layout l) {
+    return l == layout::serial_short ? 344 : l == layout::bt_safe ? 384 : 380;
+}
+
+using placed = std::pair<std::size_t, bytes>;  // bytes and where they stand in a record
+
+bytes le32(std::uint32_t v) {
+    return {static_cast<unsigned char>(v), static_cast<unsigned char>(v >> 8),
+            static_cast<unsigned char>(v >> 16), static_cast<unsigned char>(v >> 24)};
+}
+// The present mask: binary, or the safe layout's decimal text.
+placed mask(layout l, std::uint32_t bits) {
+    if (l == layout::bt_safe) return {304, fake::text(std::to_string(bits))};
+    return {l == layout::serial_short ? 336u : 372u, le32(bits)};
+}
+// A zero record with `one` set, as every record carries it, and `fields` in place.
+bytes record_of(layout l, std::vector<placed> fields) {
+    bytes record(size_of(l), 0);
+    fields.insert(fields.begin(), l == layout::bt_safe      ? placed{368, fake::text("1")}
+                                  : l == layout::serial_short ? placed{328, {1}}
+                                                              : placed{360, {1}});
+    for (const auto& [at, data] : fields) std::copy(data.begin(), data.end(), record.begin() + at);
+    return record;
+}
+
+// A settings call's outcome and layout; a read hands the host nothing when
+// it failed, else `texts` (read_outputs::texts()).
+struct settings_row {
+    outcome expected;
+    int layout = 0;  // 1: the short serial record, the safe Bluetooth layout
+    std::vector<std::string> texts = {};
+};
+int read_and_check(const settings_row& r, bool serial, char* message, int language) {
+    read_outputs out;
+    const int status = serial ? out.read_serial(1, message, r.layout, language)
+                              : out.read_bt(test_box_address, message, r.layout, language);
+    if (status == 0) {
+        EXPECT_EQ(out.texts(), r.texts);
+    } else {
+        EXPECT_EQ(out.text_1.all(), std::string(32, 'X')) << "a failed read hands out nothing";
+    }
+    return status;
+}
+
+// The short record leaves text_8 and mode alone.
 TEST(SerialSettings, ReadOutcomes) {
-    check_outcomes({
-        {"port not opened", {}, 1, port_not_opened, 0},
-        {"request not sent", failing(fake::call::write_file), 1,
-         {"Error Occured While Sending Read Request", "Fehler beim Versenden der Leseanfrage"}, 0},
-        {"record one byte short", answers(read_block, bytes(379)), 1,
-         {"Error Occured While Reading Settings", "Fehler beim Lesen der Einstellungen"}, 200},
-        {"record read", answers(read_block, bytes(380), 30), 0, read_done, 30},
-    }, com1, [](char* message, int language) {
-        read_outputs out;
-        const int status = out.read_serial(1, message, 0, language);
-        if (status != 0) {
-            EXPECT_EQ(out.text_1.all(), std::string(32, 'X')) << "a failed read hands out nothing";
-        }
-        return status;
+    const bytes long_record = record_of(
+        layout::serial_long, {{0, fake::text("one \xF6")}, {96, fake::text("four")}, {280, fake::text("seven")},
+                              {328, fake::text("eight")}, {202, {0xFF, 0xFF}}, {364, le32(0xFFFFFFFE)},
+                              {368, le32(0x80000000)}});
+    const bytes short_record =
+        record_of(layout::serial_short, {{280, fake::text("7")}, {332, {0x70, 0x11}}});
+    check_rows(std::vector<settings_row>{
+        {{"port not opened", {}, 1, port_not_opened, 0}},
+        {{"request not sent", failing(fake::call::write_file), 1,
+          {"Error Occured While Sending Read Request", "Fehler beim Versenden der Leseanfrage"}, 0}},
+        {{"record one byte short", answers(read_block, bytes(379)), 1,
+          {"Error Occured While Reading Settings", "Fehler beim Lesen der Einstellungen"}, 200}},
+        {{"long record", answers(read_block, long_record, 30), 0, read_done, 30}, 0,
+         {"one \xF6", "", "", "four", "-2", "65535", "", "", "seven", "eight", "-2147483648", "", "", ""}},
+        {{"short record", answers(read_block, short_record), 0, read_done, 0}, 1,
+         {"", "", "", "", "4464", "0", "", "", "7", std::string(32, 'X'), std::string(12, 'X'), "", "", ""}},
+    }, com1, [](const settings_row& r, char* message, int language) {
+        return read_and_check(r, true, message, language);
     });
 }
 
@@ -107,64 +163,65 @@ TEST(BtSettings, WriteOutcomes) {
     const auto request_answered = [](const char* reply) {
         return answers_tag("BTWRTE_REQ", frame(reply));
     };
-    check_outcomes(with_connection_failures({
-        {"stored", bt_accepts(384), 0, stored, 200, 2},
-        {"busy: no data frame", request_answered("BTBUSY_XXX"), 1,
-         {"Write setting denied. Reason: in-use. ",
-          "Schreibeinstellung verweigert. Grund: In Gebrauch. "}, 100, 1},
-        {"other word", request_answered("BTWRTE_DNE"), 1, invalid, 100, 1},
-        {"wrong completion", bt_accepts(384, frame("BTWRTE_DNEX")), 1, invalid, 200},
-        {"no completion", bt_accepts(384, {}), 1, read_timeout, 200 + 10 * 100},
-        {"data frame not sent",
-         [&](fake::link& box) {
-             request_answered("BTWRTE_ACK")(box);
-             fake::fail(fake::call::send, 2, 10054);
-         }, 1, same("Send Settings Failed: 10054"), 100, 1},
-        {"first request unanswered",
-         [](fake::link& box) {
-             box.expect(frame("BTWRTE_REQ"));
-             bt_accepts(384)(box);
-         }, 0, stored, 1100 + 200, 3},
-        {"never answered", [](fake::link&) {}, 1, read_timeout, 5 * (100 + 10 * 100), 5},
-        {"never sent",
-         [](fake::link&) {
-             for (int nth = 1; nth <= 5; ++nth) fake::fail(fake::call::send, nth, 10049 + nth);
-         }, 1, same("Send BT_WRITE_REQ_WORD Failed: 10054"), 0},
-    }), bt_test_box, [](char* message, int language) {
-        return write_args{}.write_bt(test_box_address, message, language);
+    check_rows(with_connection_failures(std::vector<settings_row>{
+        {{"stored", bt_accepts(384), 0, stored, 200, 2}},
+        {{"stored in the safe layout", bt_accepts(388), 0,
+          {"[Safe] Write Settings Successful!", "[Safe] Speichern der Einstellungen erfolgreich!"}, 200}, 1},
+        {{"busy: no data frame", request_answered("BTBUSY_XXX"), 1,
+          {"Write setting denied. Reason: in-use. ",
+           "Schreibeinstellung verweigert. Grund: In Gebrauch. "}, 100, 1}},
+        {{"other word", request_answered("BTWRTE_DNE"), 1, invalid, 100, 1}},
+        {{"wrong completion", bt_accepts(384, frame("BTWRTE_DNEX")), 1, invalid, 200}},
+        {{"no completion", bt_accepts(384, {}), 1, read_timeout, 200 + 10 * 100}},
+        {{"data frame not sent",
+          [&](fake::link& box) {
+              request_answered("BTWRTE_ACK")(box);
+              fake::fail(fake::call::send, 2, 10054);
+          }, 1, same("Send Settings Failed: 10054"), 100, 1}},
+        {{"first request unanswered",
+          [](fake::link& box) {
+              box.expect(frame("BTWRTE_REQ"));
+              bt_accepts(384)(box);
+          }, 0, stored, 1100 + 200, 3}},
+        {{"never answered", [](fake::link&) {}, 1, read_timeout, 5 * (100 + 10 * 100), 5}},
+        {{"never sent",
+          [](fake::link&) {
+              for (int nth = 1; nth <= 5; ++nth) fake::fail(fake::call::send, nth, 10049 + nth);
+          }, 1, same("Send BT_WRITE_REQ_WORD Failed: 10054"), 0}},
+    }), bt_test_box, [](const settings_row& r, char* message, int language) {
+        return write_args{.layout = r.layout}.write_bt(test_box_address, message, language);
     });
-    check_outcomes({{"stored in the safe layout", bt_accepts(388), 0,
-                     {"[Safe] Write Settings Successful!",
-                      "[Safe] Speichern der Einstellungen erfolgreich!"}, 200}},
-                   bt_test_box, [](char* message, int language) {
-                       return write_args{.layout = 1}.write_bt(test_box_address, message,
-                                                               language);
-                   });
 }
 
 // A record is read 100 ms after the request; a short one reads as zero
-// behind its end, a failed read leaves the outputs as they were, and the
-// line is drained either way.
+// behind its end, fields without a zero byte are cut inside the host's
+// buffers, and the line is drained either way. The address pair comes back
+// from text_8, the third address from where text_7's start is copied.
 TEST(BtSettings, ReadOutcomes) {
     bytes short_record(200, 0);
     std::copy_n("Short", 5, short_record.begin());
-    const std::vector<std::string> short_texts = {"Short", "", "", "", "0", "0", "",
-                                                  "",      "", "", "0", "", "", ""};
-    check_outcomes(with_connection_failures({
-        {"short record", answers_tag("BTREAD_REQ", frame(short_record) + frame("late")), 0,
-         read_done, 200},
-        {"silent", answers_tag("BTREAD_REQ"), 1, read_timeout, 100 + 10 * 100 + 100},
-        {"request not sent", failing(fake::call::send, 1, 10054), 1,
-         same("Send BT_READ_REQ_WORD Failed: 10054"), 100},
-    }), bt_test_box, [&](char* message, int language) {
-        read_outputs out;
-        const int status = out.read_bt(test_box_address, message, 0, language);
-        if (status == 0) {
-            EXPECT_EQ(out.texts(), short_texts);
-        } else {
-            EXPECT_EQ(out.text_1.all(), std::string(32, 'X')) << "a failed read hands out nothing";
-        }
-        return status;
+    const std::string z31(31, 'Z');
+    const auto record_read = [](const bytes& record) {
+        return answers_tag("BTREAD_REQ", frame(record) + frame("late"));
+    };
+    const bytes address_mode =
+        record_of(layout::bt_standard, {{168, fake::text("172.16.0.1")}, {368, le32(3)},
+                                        {328, fake::text("192.168.1.10%%%%10.0.0.1%%%%%%%")}});
+    check_rows(with_connection_failures(std::vector<settings_row>{
+        {{"short record", record_read(short_record), 0, read_done, 200}, 0,
+         {"Short", "", "", "", "0", "0", "", "", "", "", "0", "", "", ""}},
+        {{"no zero byte", record_read(bytes(384, 'Z')), 0,
+          {"[SAFE] Read User Settings Success!", "[SAFE] Einstellungen erfolgreich gelesen!"}, 200}, 1,
+         {z31, z31, z31, std::string(63, 'Z'), "ZZZZ", "23130", z31, z31, std::string(39, 'Z'), z31,
+          "ZZZZZZZZ", "", "", ""}},
+        {{"address mode", record_read(address_mode), 0, read_done, 200}, 0,
+         {"", "", "", "", "0", "0", "", "", "", "192.168.1.10%%%%10.0.0.1%%%%%%%", "3", "192.168.1.10",
+          "10.0.0.1", "172.16.0.1"}},
+        {{"silent", answers_tag("BTREAD_REQ"), 1, read_timeout, 100 + 10 * 100 + 100}},
+        {{"request not sent", failing(fake::call::send, 1, 10054), 1,
+          same("Send BT_READ_REQ_WORD Failed: 10054"), 100}},
+    }), bt_test_box, [](const settings_row& r, char* message, int language) {
+        return read_and_check(r, false, message, language);
     });
 }
 
@@ -179,42 +236,10 @@ TEST(BtSettings, RestoreDefaults) {
         {"silent", answers_tag("BTDEFL_REQ"), 1, read_timeout, 100 + 10 * 100},
         {"request not sent", failing(fake::call::send, 1, 10054), 1,
          same("Send BT_DEFAULT_REQ_WORD Failed: 10054"), 0},
-    }), bt_test_box, [](char* message, int language) {
-        return wq_bt_default_settings(test_box_address, message, language);
-    });
+    }), bt_test_box, on_test_box(wq_bt_default_settings));
 }
 
-// ---- the record in each layout --------------------------------------------------
-
-enum class layout { serial_short, serial_long, bt_standard, bt_safe };
-
-bool is_serial(layout l) { return l == layout::serial_short || l == layout::serial_long; }
-// The calls' layout argument.
-int short_or_safe(layout l) { return l == layout::serial_short || l == layout::bt_safe; }
-std::size_t size_of(layout l) {
-    return l == layout::serial_short ? 344 : l == layout::bt_safe ? 384 : 380;
-}
-
-using placed = std::pair<std::size_t, bytes>;  // bytes and where they stand in a record
-
-bytes le32(std::uint32_t v) {
-    return {static_cast<unsigned char>(v), static_cast<unsigned char>(v >> 8),
-            static_cast<unsigned char>(v >> 16), static_cast<unsigned char>(v >> 24)};
-}
-// The present mask: binary, or the safe layout's decimal text.
-placed mask(layout l, std::uint32_t bits) {
-    if (l == layout::bt_safe) return {304, fake::text(std::to_string(bits))};
-    return {l == layout::serial_short ? 336u : 372u, le32(bits)};
-}
-// A zero record with `one` set, as every record carries it, and `fields` in place.
-bytes record_of(layout l, std::vector<placed> fields) {
-    bytes record(size_of(l), 0);
-    fields.insert(fields.begin(), l == layout::bt_safe      ? placed{368, fake::text("1")}
-                                  : l == layout::serial_short ? placed{328, {1}}
-                                                              : placed{360, {1}});
-    for (const auto& [at, data] : fields) std::copy(data.begin(), data.end(), record.begin() + at);
-    return record;
-}
+// ---- the record written in each layout ------------------------------------------
 
 // The record one write over `l` sent.
 bytes record_written(layout l, write_args a) {
@@ -288,59 +313,6 @@ TEST(SettingsRecord, BytesWrittenInEachLayout) {
     for (const row& r : rows) {
         SCOPED_TRACE(r.what);
         EXPECT_EQ(record_written(r.over, r.args), record_of(r.over, r.fields));
-    }
-    fake::reset();
-}
-
-// What a read hands the host of a record in each layout: fields the box
-// filled without a zero byte are cut inside the host's buffers, the short
-// record leaves text_8 and mode alone, and over Bluetooth the address pair
-// comes back from text_8, the third address from where text_7's start is
-// copied.
-TEST(SettingsRecord, RecordsReadBackIntoHostTexts) {
-    const std::string z31(31, 'Z');
-    struct row {
-        const char* what;
-        layout in;
-        bytes record;
-        std::vector<std::string> texts;  // read_outputs::texts()
-    } const rows[] = {
-        {"long", layout::serial_long,
-         record_of(layout::serial_long, {{0, fake::text("one \xF6")}, {96, fake::text("four")},
-                                         {280, fake::text("seven")}, {328, fake::text("eight")},
-                                         {202, {0xFF, 0xFF}}, {364, le32(0xFFFFFFFE)},
-                                         {368, le32(0x80000000)}}),
-         {"one \xF6", "", "", "four", "-2", "65535", "", "", "seven", "eight", "-2147483648", "",
-          "", ""}},
-        {"short leaves text_8 and mode", layout::serial_short,
-         record_of(layout::serial_short, {{280, fake::text("7")}, {332, {0x70, 0x11}}}),
-         {"", "", "", "", "4464", "0", "", "", "7", std::string(32, 'X'), std::string(12, 'X'), "",
-          "", ""}},
-        {"no zero byte", layout::bt_safe, bytes(384, 'Z'),
-         {z31, z31, z31, std::string(63, 'Z'), "ZZZZ", "23130", z31, z31, std::string(39, 'Z'), z31,
-          "ZZZZZZZZ", "", "", ""}},
-        {"address mode", layout::bt_standard,
-         record_of(layout::bt_standard, {{168, fake::text("172.16.0.1")}, {368, le32(3)},
-                                         {328, fake::text("192.168.1.10%%%%10.0.0.1%%%%%%%")}}),
-         {"", "", "", "", "0", "0", "", "", "", "192.168.1.10%%%%10.0.0.1%%%%%%%", "3",
-          "192.168.1.10", "10.0.0.1", "172.16.0.1"}},
-    };
-    for (const row& r : rows) {
-        SCOPED_TRACE(r.what);
-        fake::reset();
-        if (is_serial(r.in)) {
-            com1().expect(read_block).reply(r.record);
-        } else {
-            answers_tag("BTREAD_REQ", frame(r.record) + frame("X"))(bt_test_box());
-        }
-        read_outputs out;
-        exact_buffer message(wq_message_size);
-        const int format = short_or_safe(r.in);
-        ASSERT_EQ(is_serial(r.in) ? out.read_serial(1, message.get(), format)
-                                  : out.read_bt(test_box_address, message.get(), format),
-                  0);
-        EXPECT_EQ(out.texts(), r.texts);
-        expect_fake_clean();
     }
     fake::reset();
 }

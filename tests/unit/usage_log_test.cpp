@@ -260,9 +260,7 @@ TEST(BtUsageData, DoneClosesTheConnection) {
         {"sent", answers_tag("BTUDAT_END"), 0, earlier_message, 0, 1},
         {"not sent", failing(fake::call::send, 1, 10054), 1,
          {"Send 'Use Data Done' Failed. 10054", "Senden 'Use Data Done' fehlgeschlagen. 10054"}, 0},
-    }, bt_test_box, [](char* message, int language) {
-        return wq_bt_use_data_done(open_test_socket(), message, language);
-    });
+    }, bt_test_box, on_kept_connection(wq_bt_use_data_done));
 }
 
 }  // namespace

@@ -27,9 +27,6 @@ TEST(WqctlPhrases, EachIsInTheLibrarysMessageForItsFailure) {
     const auto serial_box = [](box_script s) { return [s] { s(com1()); }; };
     const auto bt_box = [](box_script s) { return [s] { s(bt_test_box()); }; };
     const auto no_box = [] {};
-    const auto on_box = [](int (*operation)(BTH_ADDR, char*, int)) {
-        return [operation](char* message, int language) { return operation(test_box_address, message, language); };
-    };
     const auto read_settings = [](char* message, int lang) { return read_outputs().read_serial(1, message, 0, lang); };
     const auto connect_by_name = [](char* message, int language) {
         BTH_ADDR address = 0;
@@ -39,11 +36,11 @@ TEST(WqctlPhrases, EachIsInTheLibrarysMessageForItsFailure) {
         {"port not opened", no_box, read_settings, failure::port_not_opened},
         {"record one byte short", serial_box(answers(fake::repeat(0x2B, 32), bytes(379))), read_settings,
          failure::record_incomplete},
-        {"flush refused", bt_box(answers_tag("BT_TAP_SPL", frame("BTBUSY_XXX"))), on_box(wq_bt_force_flush),
+        {"flush refused", bt_box(answers_tag("BT_TAP_SPL", frame("BTBUSY_XXX"))), on_test_box(wq_bt_force_flush),
          failure::in_use},
         {"defaults refused", bt_box(answers_tag("BTDEFL_REQ", frame("BTBUSY_XXX"))),
-         on_box(wq_bt_default_settings), failure::in_use},
-        {"channel taken", [] { fake::fail(fake::call::connect, 1, 10048); }, on_box(wq_bt_identify),
+         on_test_box(wq_bt_default_settings), failure::in_use},
+        {"channel taken", [] { fake::fail(fake::call::connect, 1, 10048); }, on_test_box(wq_bt_identify),
          failure::in_use},
         {"unknown name", no_box, connect_by_name, failure::name_not_found},
         {"name service fails", [] { fake::fail(fake::call::lookup_begin); }, connect_by_name,
@@ -52,8 +49,7 @@ TEST(WqctlPhrases, EachIsInTheLibrarysMessageForItsFailure) {
          [](char* message, int language) { return wq_ota_confirm_done(0, message, language, held_port()); },
          failure::box_verdict},
         {"Bluetooth verdict", bt_box(answers_tag("BT_OTA_DNE", frame("BT_OTA_CM"))),
-         [](char* message, int language) { return wq_bt_ota_done(open_test_socket(), message, language); },
-         failure::box_verdict},
+         on_kept_connection(wq_bt_ota_done), failure::box_verdict},
     };
     std::set<std::string_view> found;
     for (const row& r : rows) {
