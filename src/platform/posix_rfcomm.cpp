@@ -219,6 +219,30 @@ bool is_rfcomm_socket(int fd) {
            socket_option(fd, SO_TYPE) == SOCK_STREAM;
 }
 
+namespace {
+
+// When another program's connection to the same box closes the last
+// channel of their shared session, the kernel ends the session, and a
+// connect that joined it in that moment fails with ECONNRESET before it
+// carried a byte. A Windows host never sees that: it is the stack's own
+// business. The connect is made again, in a session of its own, on a fresh
+// socket put in the old one's place (a socket connects once, and the host
+// holds the descriptor's number): at most this many connects in all.
+constexpr int connect_attempts = 3;
+
+int connect_on_fresh_socket(int fd, const rfcomm_address& box) {
+    const int fresh = rfcomm_socket();
+    const bool placed = fresh >= 0 && ::dup3(fresh, fd, O_CLOEXEC) == fd;
+    if (fresh >= 0) ::close(fresh);
+    if (!placed) {
+        errno = ECONNRESET;  // the reset stands
+        return -1;
+    }
+    return connect_watching(fd, &box, sizeof box);
+}
+
+}  // namespace
+
 int rfcomm_connect(int fd, std::uint64_t radio) {
     rfcomm_address box{};
     box.family = AF_BLUETOOTH;
@@ -226,5 +250,9 @@ int rfcomm_connect(int fd, std::uint64_t radio) {
     const int channel = find_serial_port_channel(box.radio);
     if (channel < 0) return -1;
     box.channel = static_cast<std::uint8_t>(channel);
-    return connect_watching(fd, &box, sizeof box) == 0 ? 0 : fail_connect(errno);
+    int result = connect_watching(fd, &box, sizeof box);
+    for (int attempt = 1; result != 0 && errno == ECONNRESET && attempt < connect_attempts; ++attempt) {
+        result = connect_on_fresh_socket(fd, box);
+    }
+    return result == 0 ? 0 : fail_connect(errno);
 }
