@@ -74,6 +74,13 @@ inline box_script answers(const bytes& request, const bytes& reply = {},
                           std::int64_t after_ms = 0) {
     return [=](fake::link& box) { box.expect(request).reply(reply, after_ms); };
 }
+// The box takes `request` and answers `reply`; the serial write after it fails.
+inline box_script next_write_fails(const bytes& request, const bytes& reply = {}) {
+    return [=](fake::link& box) {
+        box.expect(request).reply(reply);
+        fake::fail(fake::call::write_file, 2);
+    };
+}
 // No box script; the `nth` next call of `c` fails.
 inline box_script failing(fake::call c, int nth = 1, int error = 10054) {
     return [=](fake::link&) { fake::fail(c, nth, error); };

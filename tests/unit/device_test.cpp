@@ -35,11 +35,7 @@ TEST(SerialClock, Outcomes) {
         {{"command block not sent",
           [](fake::link&) { fake::short_write(fake::call::write_file, 31); }, 1,
           send_failed("'Time Sync'"), 0}},
-        {{"time block not sent",
-          [](fake::link& box) {
-              box.expect(clock_block);
-              fake::fail(fake::call::write_file, 2);
-          }, 1, send_failed("'Current Time'"), 10}},
+        {{"time block not sent", next_write_fails(clock_block), 1, send_failed("'Current Time'"), 10}},
     };
     check_rows(rows, com1, [](const row& r, char* message, int language) {
         return wq_sync_time(1, r.time, message, language);

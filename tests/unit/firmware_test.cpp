@@ -45,11 +45,7 @@ TEST(SerialFirmware, StartOutcomes) {
         {"thirteenth byte not zero", answers(request_block, fake::text("OTA_REQ_ACKN!")), 1,
          {"OTA Initialization Fail. OTA is not possible.",
           "OTA-Initialisierung fehlgeschlagen. OTA ist nicht m\xF6glich."}, 0},
-        {"control not sent",
-         [](fake::link& box) {
-             box.expect(request_block).reply(request_ack);
-             fake::fail(fake::call::write_file, 2);
-         }, 1,
+        {"control not sent", next_write_fails(request_block, request_ack), 1,
          {"Send 'OTA Cntl' failed. Please check connections!",
           "Senden 'OTA Cntl' fehlgeschlagen. Bitte Verbindungen \xFC" "berpr\xFC" "fen"}, 0},
         {"control not acknowledged", requested_then({}), 1, read_failed("'OTA Rcv-Ctl'"), 200},

@@ -114,11 +114,7 @@ TEST(SerialSettings, WriteOutcomes) {
         {"no acknowledgement", answers(write_block), 1, read_failed("WRACK"), 200},
         {"confirmation instead: no record follows", answers(write_block, write_done), 1,
          invalid_reply("WRACK"), 0, 1},
-        {"record not sent",
-         [](fake::link& box) {
-             box.expect(write_block).reply(write_ack);
-             fake::fail(fake::call::write_file, 2);
-         }, 1,
+        {"record not sent", next_write_fails(write_block, write_ack), 1,
          {"Write Settings Failed. Please Check Connections",
           "Speichern der Einstellungen fehlgeschlagen. Bitte Verbindungen \xFC" "berpr\xFC" "fen"},
          0},
