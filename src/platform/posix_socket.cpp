@@ -16,6 +16,7 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/platform.h"
@@ -87,16 +88,16 @@ bool same_file(const char* a, const char* b) {
 }
 
 // The directory part of a socket path ("." when it has none).
-std::string directory_of(const std::string& path) {
+std::string_view directory_of(std::string_view path) {
     const std::size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
+    if (slash == std::string_view::npos) return ".";
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-// The library connects to "<dir>/<box>", so the names match; another
-// spelling of the same directory is compared on disk.
-bool is_box_directory(const std::string& directory, const char* dir) {
-    return directory == dir || same_file(directory.c_str(), dir);
+// The library connects to "<dir>/<box>", so the names match and nothing is
+// copied; another spelling of the same directory is compared on disk.
+bool is_box_directory(std::string_view directory, const char* dir) {
+    return directory == dir || same_file(std::string(directory).c_str(), dir);
 }
 
 bool is_box_socket(int fd, const char* dir) {
@@ -119,7 +120,7 @@ bool is_box_socket(int fd, const char* dir) {
                                         ? ::strnlen(address.sun_path, length - sizeof address.sun_family)
                                         : 0;
     if (path_length == 0) return false;  // unnamed (a socket pair) or abstract
-    return is_box_directory(directory_of(std::string(address.sun_path, path_length)), dir);
+    return is_box_directory(directory_of({address.sun_path, path_length}), dir);
 }
 
 bool is_our_socket(std::uint64_t socket) {
